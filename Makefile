@@ -1,0 +1,36 @@
+# Zelvaro's front door. `make run` starts the tuner, `make test` builds
+# everything (warnings as errors) and runs the whole test suite. Both install
+# the Debian packages they need first.
+
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVARO_WERROR=ON $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Until the tuner window lands, `run` names the note of a plucked A2 that
+# sox synthesises, with the terminal tuner.
+run: build
+	sox -q -n -r 44100 -b 16 -c 1 $(BUILD)/pluck-a2.wav synth 3 pluck A2
+	$(BUILD)/zelvaro-analyze $(BUILD)/pluck-a2.wav
+
+test: build
+	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
+
+bench: build
+	$(BUILD)/bench-analysis-desk
+	$(BUILD)/bench-analysis-pocket
+
+clean:
+	rm -rf $(BUILD)

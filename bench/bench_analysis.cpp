@@ -1,0 +1,80 @@
+// The analysis's two costly steps on a 4096-sample block at 8000 Hz: the
+// transform and a whole estimate (decision rule 3). Desk only: FFTW 2's
+// real-data transform with the same power loop, to compare our transform with.
+#include <cmath>
+#include <vector>
+
+#include "analysis.h"
+#include "ratio_reporter.h"
+
+#if !ZELVARO_POCKET
+#include <rfftw.h>
+#endif
+
+namespace {
+constexpr unsigned long kLen = 4096;
+
+// A plucked-string-like block: a fundamental with decaying partials.
+std::vector<unsigned char> MakeBlock() {
+  std::vector<unsigned char> b(kLen);
+  for (unsigned long i = 0; i < kLen; i++) {
+    double t = i / 8000.0, v = 0;
+    for (int h = 1; h <= 6; h++) v += std::sin(2 * M_PI * 110.0 * h * t) * 40.0 / h;
+    b[i] = static_cast<unsigned char>(128 + std::lround(v * 0.8));
+  }
+  return b;
+}
+
+void BM_Transform(benchmark::State& state) {
+  auto block = MakeBlock();
+  std::vector<double> out(kLen / 2);
+  fft(block.data(), kLen, out.data(), 0);
+  for (auto _ : state) {
+    fft(block.data(), kLen, out.data(), 0);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_Transform);
+
+void BM_CalcFreq(benchmark::State& state) {
+  auto block = MakeBlock();
+  calc_freq(block.data(), kLen, 8000, 3, 0);
+  for (auto _ : state) {
+    double f = calc_freq(block.data(), kLen, 8000, 3, 0);
+    benchmark::DoNotOptimize(f);
+  }
+}
+BENCHMARK(BM_CalcFreq);
+
+#if !ZELVARO_POCKET
+// FFTW 2 on the same windowed block, with the same power loop.
+void BM_Fftw2(benchmark::State& state) {
+  auto block = MakeBlock();
+  fft(block.data(), kLen, std::vector<double>(kLen / 2).data(), 0);  // builds `window`
+  rfftw_plan plan = rfftw_create_plan(kLen, FFTW_REAL_TO_COMPLEX, FFTW_ESTIMATE);
+  std::vector<fftw_real> in(kLen), hc(kLen);
+  std::vector<double> out(kLen / 2);
+  for (auto _ : state) {
+    for (unsigned long i = 0; i < kLen; i++) in[i] = (block[i] - 128) * window[i];
+    rfftw_one(plan, in.data(), hc.data());
+    out[0] = hc[0] * hc[0];
+    for (unsigned long k = 1; k < kLen / 2; k++) out[k] = hc[k] * hc[k] + hc[kLen - k] * hc[kLen - k];
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  rfftw_destroy_plan(plan);
+}
+BENCHMARK(BM_Fftw2);
+#endif
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<RatioReporter::Ratio> ratios = {
+      {"estimate / transform (work around it: ratio - 1)", "BM_CalcFreq", "BM_Transform", 1.5},
+  };
+#if !ZELVARO_POCKET
+  ratios.push_back({"own transform / FFTW 2 rfftw_one + power", "BM_Transform", "BM_Fftw2", 3.0});
+#endif
+  return RunWithRatios(argc, argv, ratios);
+}

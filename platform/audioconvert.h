@@ -1,0 +1,25 @@
+// Conversion of PCM audio between sample formats, channel counts and rates
+// (SDL_AudioStream underneath). Used to bring recordings to the tuner's
+// 8000 Hz unsigned 8-bit mono, and by the sound mixer for its sources.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+enum class SampleFormat { U8, S8, S16, S32, F32 };
+
+struct AudioFormat {
+  SampleFormat Format = SampleFormat::U8;
+  int Channels = 1;  // 1..8, interleaved
+  int Rate = 8000;   // samples per second per channel
+};
+
+// Bytes of one sample of one channel.
+int BytesPerSample(SampleFormat f);
+
+// Converts `size` bytes of `in` (whole frames; a trailing partial frame is
+// dropped) from one format to another and appends the result to `out`.
+// Returns false with `error` set when either format is not supported.
+bool ConvertAudio(const void* in, size_t size, const AudioFormat& from, const AudioFormat& to,
+                  std::vector<unsigned char>& out, std::string* error);

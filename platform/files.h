@@ -1,0 +1,17 @@
+// File-system services: where the program lives, and replacing a small file
+// without ever leaving it damaged.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The folder that holds the running program, without a trailing slash
+// ("." if the system cannot tell).
+std::string ProgramFolder();
+
+// Writes `size` bytes to a temporary file beside `path`, flushes it to disk
+// and renames it over `path`, so that readers see either the old file or the
+// complete new one. On failure `path` is untouched, the temporary file is
+// removed, false is returned and `error` says which step failed and why.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         std::string* error);

@@ -1,0 +1,119 @@
+// PREFS.DAT: byte images, defaults, short and long files, out-of-range
+// values, and a save that cannot damage the file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "prefs.h"
+#include "support/wav.h"
+#include "variant.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+using Bytes = std::vector<unsigned char>;
+
+class Prefs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TriggerLevel = 1;
+    MeterAdjust = 0;
+    path = dir.File("PREFS.DAT");
+  }
+  void Load(const Bytes& bytes) {
+    WriteFile(path, bytes);
+    ReadPrefsFrom(path);
+  }
+  TempDir dir;
+  std::string path;
+};
+
+TEST_F(Prefs, MissingFileKeepsTheBuiltInValuesAndExitWritesThem) {
+  ReadPrefsFrom(path);
+  EXPECT_EQ(TriggerLevel, 1);
+  EXPECT_EQ(MeterAdjust, 0);
+  ASSERT_TRUE(WritePrefsTo(path));
+  EXPECT_EQ(ReadFile(path), (Bytes{1, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(Prefs, ByteImages) {
+  Load({2, 0, 0, 0, 0x9C, 0xFF, 0xFF, 0xFF});
+  EXPECT_EQ(TriggerLevel, 2);
+  EXPECT_EQ(MeterAdjust, -100);
+  Load({3, 0, 0, 0, 0x65, 0, 0, 0});  // 101 is out of range
+  EXPECT_EQ(TriggerLevel, 3);
+  EXPECT_EQ(MeterAdjust, 0);
+
+  TriggerLevel = 3;
+  MeterAdjust = 7;
+  ASSERT_TRUE(WritePrefsTo(path));
+  EXPECT_EQ(ReadFile(path), (Bytes{3, 0, 0, 0, 7, 0, 0, 0}));
+  MeterAdjust = -2;
+  ASSERT_TRUE(WritePrefsTo(path));
+  EXPECT_EQ(ReadFile(path), (Bytes{3, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST_F(Prefs, OutOfRangeTriggerLoadsAsTheBuiltInLevel) {
+  Load({4, 0, 0, 0, 5, 0, 0, 0});
+  EXPECT_EQ(TriggerLevel, 1);
+  EXPECT_EQ(MeterAdjust, 5);
+  Load({0xFF, 0xFF, 0xFF, 0xFF, 5, 0, 0, 0});
+  EXPECT_EQ(TriggerLevel, 1);
+  Load({0, 0, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(TriggerLevel, 0);
+}
+
+TEST_F(Prefs, ShortFilesFillOnlyTheLowOrderBytesTheyHave) {
+  TriggerLevel = 1;
+  MeterAdjust = 0;
+  Load({2, 0, 0, 0});  // only the trigger level
+  EXPECT_EQ(TriggerLevel, 2);
+  EXPECT_EQ(MeterAdjust, 0);
+  MeterAdjust = 0x300;  // out of range until its low byte is replaced
+  Load({3, 0, 0, 0, 0x05});
+  EXPECT_EQ(TriggerLevel, 3);
+  EXPECT_EQ(MeterAdjust, 0);  // 0x305 fails the range check
+  TriggerLevel = 2;
+  Load({});
+  EXPECT_EQ(TriggerLevel, 2);
+}
+
+TEST_F(Prefs, LongFileReadsEightBytesAndTheNextSaveDropsTheRest) {
+  Load({2, 0, 0, 0, 9, 0, 0, 0, 0xAA, 0xBB});
+  EXPECT_EQ(TriggerLevel, 2);
+  EXPECT_EQ(MeterAdjust, 9);
+  ASSERT_TRUE(WritePrefsTo(path));
+  EXPECT_EQ(ReadFile(path).size(), 8u);
+}
+
+TEST_F(Prefs, FailedSaveLeavesNoTemporaryFileAndNoDamage) {
+  // PREFS.DAT is a folder here, so it cannot be replaced.
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(WritePrefsTo(path));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("PREFS.DAT"), std::string::npos) << err;
+  struct stat st{};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  // Only the folder itself is left behind.
+  EXPECT_EQ(testing_support::RunCommand("ls -A " + testing_support::ShellQuote(dir.Path())).Out,
+            "PREFS.DAT\n");
+}
+
+TEST_F(Prefs, LocationDependsOnTheBuild) {
+  if constexpr (kPocket) {
+    std::string p = PrefsPath();
+    EXPECT_EQ(p.substr(p.size() - 10), "/PREFS.DAT");
+    EXPECT_EQ(p[0], '/');
+  } else {
+    EXPECT_EQ(PrefsPath(), "PREFS.DAT");
+  }
+}
+
+}  // namespace

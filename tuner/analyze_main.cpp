@@ -1,0 +1,195 @@
+// zelvaro-analyze: the tuner in a terminal. Runs the screen's reading step
+// over a recording and prints one line per reading.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analysis.h"
+#include "platform/wavefile.h"
+#include "prefs.h"
+#include "reading.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: zelvaro-analyze [OPTIONS] FILE.wav\n"
+    "\n"
+    "Zelvaro's chromatic tuner in a terminal: names the note of a recording\n"
+    "the way the tuner screen would, one line per 64 ms piece of audio once the\n"
+    "0.512 s analysis window is full.\n"
+    "\n"
+    "Each line: time (s) at the end of the analysed window, frequency (Hz, 0\n"
+    "without a valid reading), note in scientific pitch notation (A4 = 440 Hz),\n"
+    "deviation in cents, lit signal-strength segments out of 10.\n"
+    "\n"
+    "Options:\n"
+    "  --every-piece   make a fresh estimate for every reading (the screen\n"
+    "                  estimates on every second one and repeats it between)\n"
+    "  --json          print one JSON object per line instead\n"
+    "  --trigger N     trigger level 0 (off) to 3: the lit segments a reading\n"
+    "                  needs to count (default: from PREFS.DAT, else 1)\n"
+    "  --adjust N      meter adjustment in tenths of a percent, -100 to 100\n"
+    "                  (default: from PREFS.DAT, else 0)\n"
+    "  -h, --help      show this help\n"
+    "\n"
+    "Input: RIFF WAVE, PCM 8/16/24/32-bit or 32-bit float, any rate and number\n"
+    "of channels (mixed down and converted to 8000 Hz 8-bit mono).\n"
+    "Exit status: 0 on success, 2 on a bad option or an unreadable file.\n";
+
+constexpr int kExitError = 2;
+
+struct Options {
+  std::string File;
+  bool EveryPiece = false;
+  bool Json = false;
+  TunerSettings Settings;
+};
+
+// Reads exactly `len` bytes per call from a decoded recording.
+class RecordingSource : public PieceSource {
+ public:
+  explicit RecordingSource(const std::vector<unsigned char>& samples) : m_Samples(samples) {}
+  int ReadData(unsigned char* dest, unsigned long len) override {
+    if (m_Samples.size() - m_Pos < len) return 0;
+    std::memcpy(dest, m_Samples.data() + m_Pos, len);
+    m_Pos += len;
+    return 1;
+  }
+  size_t Position() const { return m_Pos; }
+
+ private:
+  const std::vector<unsigned char>& m_Samples;
+  size_t m_Pos = 0;
+};
+
+int UsageError(const char* fmt, const char* arg) {
+  std::fprintf(stderr, "zelvaro-analyze: ");
+  std::fprintf(stderr, fmt, arg);
+  std::fprintf(stderr, "\nTry 'zelvaro-analyze --help' for more information.\n");
+  return kExitError;
+}
+
+bool ParseInt(const char* text, int lo, int hi, int* value) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
+// Parses the command line; returns -1 to go on, else the exit status.
+int ParseOptions(int argc, char** argv, Options& opt) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    std::string value;
+    bool has_value = false;
+    size_t eq = a.find('=');
+    if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = a.substr(eq + 1);
+      a = a.substr(0, eq);
+      has_value = true;
+    }
+    auto take_value = [&]() -> const char* {
+      if (has_value) return value.c_str();
+      return i + 1 < argc ? argv[++i] : nullptr;
+    };
+
+    if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--every-piece") {
+      opt.EveryPiece = true;
+    } else if (a == "--json") {
+      opt.Json = true;
+    } else if (a == "--trigger") {
+      const char* v = take_value();
+      if (!ParseInt(v, 0, 3, &opt.Settings.TriggerLevel))
+        return UsageError("--trigger needs a level from 0 to 3, not '%s'", v ? v : "");
+    } else if (a == "--adjust") {
+      const char* v = take_value();
+      if (!ParseInt(v, -100, 100, &opt.Settings.MeterAdjust))
+        return UsageError("--adjust needs a value from -100 to 100, not '%s'", v ? v : "");
+    } else if (a.size() > 1 && a[0] == '-') {
+      return UsageError("unknown option '%s'", argv[i]);
+    } else if (opt.File.empty()) {
+      opt.File = argv[i];
+    } else {
+      return UsageError("only one recording can be analysed at a time ('%s')", argv[i]);
+    }
+  }
+  if (opt.File.empty()) return UsageError("%s", "no recording given");
+  return -1;
+}
+
+void PrintReading(const Options& opt, const TunerReading& r, double time) {
+  char name[4] = "";
+  int octave = 0;
+  bool named = r.Valid && ScientificName(r, name, sizeof name, &octave);
+  char pitch[8] = "--";
+  if (named) std::snprintf(pitch, sizeof pitch, "%s%d", name, octave);
+  double freq = r.Valid ? r.Frequency : 0.0;
+  int cents = r.Valid ? r.Cents : 0;
+
+  if (opt.Json) {
+    std::printf("{\"time\":%.3f,\"frequency\":%.3f,\"valid\":%s,\"note\":", time, freq,
+                r.Valid ? "true" : "false");
+    if (named)
+      std::printf("\"%s\",\"name\":\"%s\",\"octave\":%d", pitch, name, octave);
+    else
+      std::printf("null,\"name\":null,\"octave\":null");
+    std::printf(",\"cents\":%d,\"nearest\":%.2f,\"segments\":%d,\"level\":%d,\"fresh\":%s}\n",
+                cents, r.Valid ? r.Nearest : 0.0f, r.Bars, r.Level, r.Fresh ? "true" : "false");
+  } else {
+    std::printf("%8.3f s  %8.2f Hz  %-4s %+4d cents  %2d/10\n", time, freq, pitch, cents, r.Bars);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  ReadPrefs();
+  opt.Settings.TriggerLevel = TriggerLevel;
+  opt.Settings.MeterAdjust = MeterAdjust;
+  int status = ParseOptions(argc, argv, opt);
+  if (status >= 0) return status;
+  if (opt.EveryPiece) opt.Settings.EstimateEvery = 1;
+
+  std::vector<unsigned char> samples;
+  std::string error;
+  if (!LoadWaveToMono8(opt.File, kSampleRate, samples, nullptr, &error)) {
+    std::fprintf(stderr, "zelvaro-analyze: %s: %s\n", opt.File.c_str(), error.c_str());
+    return kExitError;
+  }
+
+  RecordingSource source(samples);
+  TunerState state;
+  TunerReading reading;
+  double analysed_end = 0.0;  // end of the window the shown estimate covers
+  int lines = 0;
+  for (;;) {
+    size_t before = source.Position();
+    bool steady = state.bufferlen >= kWindowSize;
+    if (ReadingStep(state, source, opt.Settings, reading) == 0) break;
+    if (!steady) {
+      if (source.Position() == before) break;  // the recording ended while filling
+      continue;
+    }
+    if (reading.Fresh) analysed_end = static_cast<double>(before) / kSampleRate;
+    PrintReading(opt, reading, analysed_end);
+    lines++;
+  }
+  std::fflush(stdout);
+  calc_end();
+  if (lines == 0)
+    std::fprintf(stderr,
+                 "zelvaro-analyze: %s: too short for a reading (at least %.3f s of audio needed)\n",
+                 opt.File.c_str(), static_cast<double>(kWindowSize + kPieceSize) / kSampleRate);
+  return 0;
+}
