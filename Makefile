@@ -31,6 +31,7 @@ test: build
 bench: build
 	$(BUILD)/bench-analysis-desk
 	$(BUILD)/bench-analysis-pocket
+	$(BUILD)/bench-drawing-desk
 
 clean:
 	rm -rf $(BUILD)
