@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,10 +15,15 @@
 namespace {
 std::string g_Input, g_Output;
 void Quiet(const char*, const char*) {}
+void RemoveFiles() {
+  std::remove(g_Input.c_str());
+  std::remove(g_Output.c_str());
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SetAlertHandler(&Quiet);
+  std::atexit(&RemoveFiles);
   std::string base = "/tmp/zelvaro-fuzz-bmp-" + std::to_string(getpid());
   g_Input = base + "-in.bmp";
   g_Output = base + "-out.bmp";

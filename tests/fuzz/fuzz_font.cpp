@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -16,6 +17,11 @@ namespace {
 std::string g_Strip, g_Record, g_Marked;
 char g_Text[256];
 void Quiet(const char*, const char*) {}
+void RemoveFiles() {
+  std::remove(g_Record.c_str());
+  std::remove(g_Strip.c_str());
+  std::remove(g_Marked.c_str());
+}
 
 void Write(const std::string& path, const uint8_t* data, size_t size) {
   FILE* f = std::fopen(path.c_str(), "wb");
@@ -39,6 +45,7 @@ void Exercise(Font& font, int maxwid) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SetAlertHandler(&Quiet);
+  std::atexit(&RemoveFiles);
   for (int i = 0; i < 255; i++) g_Text[i] = static_cast<char>(i + 1);
   std::string base = "/tmp/zelvaro-fuzz-font-" + std::to_string(getpid());
   g_Strip = base + ".BMP";
