@@ -73,8 +73,10 @@ class CDib {
   // BMP loading (file.cpp). From a file, or from the bitmap resource `name`
   // (the module handle is passed through to FindResource). Every size in
   // the image is checked against the bytes present; a missing, malformed or
-  // unsupported image returns 0 and leaves the surface empty. Loading does
-  // not change the transparent colour or the opacity.
+  // unsupported image returns 0 and leaves the surface empty. The pocket
+  // build's file form also refuses colour tables of 1 to 255 entries and
+  // says "LoadBMP Failed" / "Debug" for any existing file it cannot use.
+  // Loading does not change the transparent colour or the opacity.
   int LoadBMP(const char* bmpname);
   int LoadBMP(void* hInstance, const char* bmpname);
   // The same decoding from memory: a whole BMP file, or a packed bitmap (the

@@ -1,3 +1,5 @@
+// Failure notices through one process-wide handler (atomic, so that any
+// thread may raise one).
 #include "platform/alert.h"
 
 #include <atomic>
