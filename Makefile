@@ -32,6 +32,7 @@ bench: build
 	$(BUILD)/bench-analysis-desk
 	$(BUILD)/bench-analysis-pocket
 	$(BUILD)/bench-memmgr
+	$(BUILD)/bench-drawing-desk
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,23 @@
+// Failure notices through one process-wide handler (atomic, so that any
+// thread may raise one).
+#include "platform/alert.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+std::atomic<AlertHandler> g_Handler{nullptr};
+}
+
+void Alert(const char* text, const char* caption) {
+  if (!text) text = "";
+  if (!caption) caption = "";
+  AlertHandler h = g_Handler.load();
+  if (h) {
+    h(text, caption);
+    return;
+  }
+  std::fprintf(stderr, "%s: %s\n", caption, text);
+}
+
+AlertHandler SetAlertHandler(AlertHandler handler) { return g_Handler.exchange(handler); }

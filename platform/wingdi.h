@@ -1,0 +1,72 @@
+// The BMP records: the file header, the device-independent bitmap's info
+// header and colour table entries, byte for byte as they are stored in a BMP
+// file (little-endian, no padding). A bitmap resource starts at its
+// BITMAPINFOHEADER, as on Windows.
+//
+// Field types are fixed-width so that the layout is the same everywhere;
+// code that reads these records from bytes of unknown alignment copies them
+// field by field instead of casting the bytes.
+#pragma once
+
+#include <cstdint>
+
+#pragma pack(push, 2)
+struct BITMAPFILEHEADER {
+  uint16_t bfType;  // "BM", 0x4D42
+  uint32_t bfSize;
+  uint16_t bfReserved1;
+  uint16_t bfReserved2;
+  uint32_t bfOffBits;  // from the start of the file to the first pixel row
+};
+#pragma pack(pop)
+
+struct BITMAPINFOHEADER {
+  uint32_t biSize;  // 40, or larger for the later header versions
+  int32_t biWidth;
+  int32_t biHeight;  // positive: bottom row first; negative: top row first
+  uint16_t biPlanes;
+  uint16_t biBitCount;
+  uint32_t biCompression;
+  uint32_t biSizeImage;
+  int32_t biXPelsPerMeter;
+  int32_t biYPelsPerMeter;
+  uint32_t biClrUsed;
+  uint32_t biClrImportant;
+};
+
+// The header of the oldest bitmaps (12 bytes).
+struct BITMAPCOREHEADER {
+  uint32_t bcSize;
+  uint16_t bcWidth;
+  uint16_t bcHeight;
+  uint16_t bcPlanes;
+  uint16_t bcBitCount;
+};
+
+struct RGBQUAD {
+  uint8_t rgbBlue;
+  uint8_t rgbGreen;
+  uint8_t rgbRed;
+  uint8_t rgbReserved;
+};
+
+struct BITMAPINFO {
+  BITMAPINFOHEADER bmiHeader;
+  RGBQUAD bmiColors[1];
+};
+
+typedef BITMAPFILEHEADER* LPBITMAPFILEHEADER;
+typedef BITMAPINFOHEADER* LPBITMAPINFOHEADER;
+typedef BITMAPCOREHEADER* LPBITMAPCOREHEADER;
+typedef BITMAPINFO* LPBITMAPINFO;
+
+static_assert(sizeof(BITMAPFILEHEADER) == 14);
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(sizeof(BITMAPCOREHEADER) == 12);
+static_assert(sizeof(RGBQUAD) == 4);
+
+// biCompression values.
+#define BI_RGB 0
+#define BI_RLE8 1
+#define BI_RLE4 2
+#define BI_BITFIELDS 3
