@@ -28,10 +28,6 @@
 namespace {
 constexpr double kTwoPi = 6.283185307179586;
 
-// Longest block the transform accepts: the bit-reversal table holds unsigned
-// ints and every table must stay addressable.
-constexpr unsigned long kMaxFftLength = 1UL << 30;
-
 // Frees every pointer of the list that is set.
 template <typename... T>
 void FreeAll(T*... p) {
@@ -71,6 +67,10 @@ namespace {
 // are the values the butterflies use, precomputed once per length.
 double* stage_cos = nullptr;
 double* stage_sin = nullptr;
+
+// Longest block the transform accepts: the bit-reversal table holds unsigned
+// ints and every table must stay addressable.
+constexpr unsigned long kMaxFftLength = 1UL << 30;
 
 inline double RoundToSingle(double v) { return static_cast<double>(static_cast<float>(v)); }
 
@@ -461,6 +461,7 @@ constexpr double kFifthRatio = 1.498307077;
 constexpr long double kInverseFifth = 0.667419927030085L;
 constexpr long double kHalfInverseFifth = 0.3337099635150425L;
 
+#if !ZELVARO_POCKET
 // Rule 1: votes for every peak from the harmonics of it found among the
 // higher peaks; returns the chosen bin or 0.
 int HarmonicVote(int best, unsigned long len, double best_power) {
@@ -525,6 +526,8 @@ int SubOctaveCheck(int m, unsigned long len, double best_power) {
   return m;
 }
 
+#endif
+
 // Rule 3's inputs: the exact frequencies of the three strongest listed peaks
 // that exceed 1 % of the band maximum at bin pk (0.0 for the others).
 double SubharmonicOfPeaks(int pk, int rate, unsigned long len) {
@@ -565,13 +568,14 @@ double calc_freq(void* data, unsigned long len, int rate, int mode, int raw) {
   const int ilen = static_cast<int>(len);
   int selected = 0;
 
-  if constexpr (kPocket) {
-    (void)mode;
-    int pk = CalcPeaks(rate, ilen);
-    double f = SubharmonicOfPeaks(pk, rate, len);
-    if (f != 0.0) return f;
-    selected = pk;
-  } else {
+#if ZELVARO_POCKET
+  (void)mode;
+  int pk = CalcPeaks(rate, ilen);
+  double f = SubharmonicOfPeaks(pk, rate, len);
+  if (f != 0.0) return f;
+  selected = pk;
+#else
+  {
     int best = 0;
     double best_power = 0.0;
     int start = static_cast<int>(60 / (static_cast<double>(rate) / len));
@@ -606,6 +610,7 @@ double calc_freq(void* data, unsigned long len, int rate, int mode, int raw) {
         return 0.0;
     }
   }
+#endif
   return CalcExactValue(selected, rate, ilen);
 }
 
