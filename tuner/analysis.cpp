@@ -358,11 +358,11 @@ double* outbuf = nullptr;
 unsigned long outbuf_size = 0;
 _calc_peak* list = nullptr;
 
-int _calc_is_peak(int i, double* spec) { return spec[i] > spec[i - 1] && spec[i] > spec[i + 1]; }
+int _calc_is_peak(int i, double* spectrum) { return spectrum[i] > spectrum[i - 1] && spectrum[i] > spectrum[i + 1]; }
 
-int _calc_peak_in_range(int from, int to, double* spec) {
+int _calc_peak_in_range(int from, int to, double* spectrum) {
   for (int i = from; i <= to; i++)
-    if (_calc_is_peak(i, spec)) return i;
+    if (_calc_is_peak(i, spectrum)) return i;
   return 0;
 }
 
@@ -382,10 +382,10 @@ int _calc_compare_peaks_I(const void* a, const void* b) {
   return ba > bb ? 1 : (ba == bb ? 0 : -1);
 }
 
-void _calc_peak_add(int i, double* spec, _calc_peak* l) {
-  if (!(spec[i] > l[0].power)) return;
+void _calc_peak_add(int i, double* spectrum, _calc_peak* l) {
+  if (!(spectrum[i] > l[0].power)) return;
   l[0].bin = i;
-  l[0].power = spec[i];
+  l[0].power = spectrum[i];
   // The list is normally in power order already but for the replaced entry
   // 0; moving that one up to its place sorts it in a few steps. Only a list
   // left in another order (by the harmonic vote) needs the full sort.

@@ -57,10 +57,10 @@ struct _calc_peak {
 // Capacity of the peak list.
 inline constexpr int kCalcPeakCount = kPocket ? 20 : 10;
 
-int _calc_is_peak(int i, double* spec);
-int _calc_peak_in_range(int from, int to, double* spec);
+int _calc_is_peak(int i, double* spectrum);
+int _calc_peak_in_range(int from, int to, double* spectrum);
 void _calc_init_peak_list(_calc_peak* list);
-void _calc_peak_add(int i, double* spec, _calc_peak* list);
+void _calc_peak_add(int i, double* spectrum, _calc_peak* list);
 int _calc_compare_peaks_A(const void* a, const void* b);
 int _calc_compare_peaks_I(const void* a, const void* b);
 

@@ -84,12 +84,12 @@ TEST_F(Estimator, BandStartsAtSixtyHertz) {
 }
 
 TEST_F(Estimator, PeakTestIsStrictOnBothSides) {
-  double spec[6] = {0, 1, 5, 5, 1, 0};
-  EXPECT_EQ(_calc_is_peak(2, spec), 0);
-  EXPECT_EQ(_calc_is_peak(3, spec), 0);
+  double spectrum[6] = {0, 1, 5, 5, 1, 0};
+  EXPECT_EQ(_calc_is_peak(2, spectrum), 0);
+  EXPECT_EQ(_calc_is_peak(3, spectrum), 0);
   double single[3] = {1, 2, 1};
   EXPECT_EQ(_calc_is_peak(1, single), 1);
-  EXPECT_EQ(_calc_peak_in_range(1, 4, spec), 0);
+  EXPECT_EQ(_calc_peak_in_range(1, 4, spectrum), 0);
   // An empty range reads nothing at all.
   EXPECT_EQ(_calc_peak_in_range(20, 10, nullptr), 0);
 }
