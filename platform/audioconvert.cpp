@@ -60,13 +60,34 @@ bool ConvertAudio(const void* in, size_t size, const AudioFormat& from, const Au
     int got = SDL_AudioStreamGet(stream, out.data() + old, avail);
     out.resize(old + static_cast<size_t>(got > 0 ? got : 0));
   };
+  const size_t start = out.size();
   for (size_t done = 0; ok && done < size; done += slice) {
     size_t n = size - done < slice ? size - done : slice;
     ok = SDL_AudioStreamPut(stream, p + done, static_cast<int>(n)) == 0;
     if (ok) drain();
   }
+  // SDL's resampler keeps back the last few dozen milliseconds even when
+  // flushed. Its output starts in step with the input, so silence put after
+  // the input pushes the tail out, and the result is cut to the exact
+  // length the input stands for.
+  const bool resampled = from.Rate != to.Rate;
+  if (ok && resampled) {
+    size_t pad_frames = static_cast<size_t>(from.Rate / 5 > 1024 ? from.Rate / 5 : 1024);
+    std::vector<unsigned char> silence(pad_frames * frame,
+                                       from.Format == SampleFormat::U8 ? 128 : 0);
+    ok = SDL_AudioStreamPut(stream, silence.data(), static_cast<int>(silence.size())) == 0;
+  }
   if (ok) ok = SDL_AudioStreamFlush(stream) == 0;
   if (ok) drain();
+  if (ok && resampled) {
+    const size_t out_frame = static_cast<size_t>(BytesPerSample(to.Format)) * to.Channels;
+    const size_t frames = size / frame;
+    const size_t want = static_cast<size_t>(
+        (static_cast<unsigned long long>(frames) * static_cast<unsigned>(to.Rate) +
+         static_cast<unsigned>(from.Rate) / 2) /
+        static_cast<unsigned>(from.Rate));
+    if (out.size() - start > want * out_frame) out.resize(start + want * out_frame);
+  }
   if (!ok && error) *error = SDL_GetError();
   SDL_FreeAudioStream(stream);
   return ok;

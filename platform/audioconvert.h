@@ -19,7 +19,9 @@ struct AudioFormat {
 int BytesPerSample(SampleFormat f);
 
 // Converts `size` bytes of `in` (whole frames; a trailing partial frame is
-// dropped) from one format to another and appends the result to `out`.
+// dropped) from one format to another and appends the result to `out`: n
+// frames in give n x to.Rate / from.Rate frames out (rounded), the last ones
+// included.
 // Returns false with `error` set when either format is not supported.
 bool ConvertAudio(const void* in, size_t size, const AudioFormat& from, const AudioFormat& to,
                   std::vector<unsigned char>& out, std::string* error);

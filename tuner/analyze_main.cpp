@@ -1,5 +1,7 @@
 // zelvaro-analyze: the tuner in a terminal. Runs the screen's reading step
-// over a recording and prints one line per reading.
+// over a recording, or over live audio recorded the way the desk program
+// records it, and prints one line per reading.
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -9,24 +11,35 @@
 #include <vector>
 
 #include "analysis.h"
+#include "platform/backend.h"
+#include "platform/mmsystem.h"
 #include "platform/wavefile.h"
 #include "prefs.h"
 #include "reading.h"
+#include "wavethreads.h"
 
 namespace {
 
 const char kUsage[] =
     "Usage: zelvaro-analyze [OPTIONS] FILE.wav\n"
+    "       zelvaro-analyze [OPTIONS] --live [--seconds S] [--device ID]\n"
+    "       zelvaro-analyze --list-devices\n"
     "\n"
-    "Zelvaro's chromatic tuner in a terminal: names the note of a recording\n"
-    "the way the tuner screen would, one line per 64 ms piece of audio once the\n"
-    "0.512 s analysis window is full.\n"
+    "Zelvaro's chromatic tuner in a terminal: names the note of a recording,\n"
+    "or of the microphone, the way the tuner screen would, one line per 64 ms\n"
+    "piece of audio once the 0.512 s analysis window is full.\n"
     "\n"
     "Each line: time (s) at the end of the analysed window, frequency (Hz, 0\n"
     "without a valid reading), note in scientific pitch notation (A4 = 440 Hz),\n"
     "deviation in cents, lit signal-strength segments out of 10.\n"
     "\n"
     "Options:\n"
+    "  --live          listen to a capture device (8000 Hz, 8-bit mono, in\n"
+    "                  blocks of 512 bytes like the tuner) until Ctrl-C\n"
+    "  --seconds S     with --live: stop after S seconds\n"
+    "  --device ID     with --live: the capture device to use (default: the\n"
+    "                  system's default device, else the first that opens)\n"
+    "  --list-devices  list the capture devices with their ids\n"
     "  --every-piece   make a fresh estimate for every reading (the screen\n"
     "                  estimates on every second one and repeats it between)\n"
     "  --json          print one JSON object per line instead\n"
@@ -34,18 +47,28 @@ const char kUsage[] =
     "                  needs to count (default: from PREFS.DAT, else 1)\n"
     "  --adjust N      meter adjustment in tenths of a percent, -100 to 100\n"
     "                  (default: from PREFS.DAT, else 0)\n"
+    "  --headless      use scripted devices and a virtual clock instead of the\n"
+    "                  sound system (for tests; see ZELVARO_HEADLESS_CAPTURE)\n"
     "  -h, --help      show this help\n"
     "\n"
     "Input: RIFF WAVE, PCM 8/16/24/32-bit or 32-bit float, any rate and number\n"
     "of channels (mixed down and converted to 8000 Hz 8-bit mono).\n"
-    "Exit status: 0 on success, 2 on a bad option or an unreadable file.\n";
+    "Exit status: 0 on success, 2 on a bad option, an unreadable file, or no\n"
+    "capture device that works, 3 when the capture device went away during a\n"
+    "live run (the readings until then are printed).\n";
 
 constexpr int kExitError = 2;
+constexpr int kExitDeviceLost = 3;
 
 struct Options {
   std::string File;
   bool EveryPiece = false;
   bool Json = false;
+  bool Live = false;
+  bool ListDevices = false;
+  bool Headless = false;
+  double Seconds = -1;  // live: stop after this long (< 0: until Ctrl-C)
+  int Device = -1;      // live: capture device id (< 0: the usual choice)
   TunerSettings Settings;
 };
 
@@ -83,6 +106,16 @@ bool ParseInt(const char* text, int lo, int hi, int* value) {
   return true;
 }
 
+bool ParseSeconds(const char* text, double* value) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  double v = std::strtod(text, &end);
+  if (errno != 0 || *end != '\0' || !(v > 0) || v > 1e7) return false;
+  *value = v;
+  return true;
+}
+
 // Parses the command line; returns -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options& opt) {
   for (int i = 1; i < argc; i++) {
@@ -115,6 +148,20 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       const char* v = take_value();
       if (!ParseInt(v, -100, 100, &opt.Settings.MeterAdjust))
         return UsageError("--adjust needs a value from -100 to 100, not '%s'", v ? v : "");
+    } else if (a == "--live") {
+      opt.Live = true;
+    } else if (a == "--list-devices") {
+      opt.ListDevices = true;
+    } else if (a == "--headless") {
+      opt.Headless = true;
+    } else if (a == "--seconds") {
+      const char* v = take_value();
+      if (!ParseSeconds(v, &opt.Seconds))
+        return UsageError("--seconds needs a positive number of seconds, not '%s'", v ? v : "");
+    } else if (a == "--device") {
+      const char* v = take_value();
+      if (!ParseInt(v, 0, 1000000, &opt.Device))
+        return UsageError("--device needs a device id (see --list-devices), not '%s'", v ? v : "");
     } else if (a.size() > 1 && a[0] == '-') {
       return UsageError("unknown option '%s'", argv[i]);
     } else if (opt.File.empty()) {
@@ -123,7 +170,13 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       return UsageError("only one recording can be analysed at a time ('%s')", argv[i]);
     }
   }
-  if (opt.File.empty()) return UsageError("%s", "no recording given");
+  if (opt.ListDevices) return -1;
+  if (opt.Live && !opt.File.empty())
+    return UsageError("--live records from a device; no recording ('%s') is read",
+                      opt.File.c_str());
+  if (!opt.Live && opt.Seconds >= 0) return UsageError("%s", "--seconds goes with --live");
+  if (!opt.Live && opt.Device >= 0) return UsageError("%s", "--device goes with --live");
+  if (!opt.Live && opt.File.empty()) return UsageError("%s", "no recording given");
   return -1;
 }
 
@@ -150,17 +203,117 @@ void PrintReading(const Options& opt, const TunerReading& r, double time) {
   }
 }
 
-}  // namespace
+// Live input ---------------------------------------------------------------------
 
-int main(int argc, char** argv) {
-  Options opt;
-  ReadPrefs();
-  opt.Settings.TriggerLevel = TriggerLevel;
-  opt.Settings.MeterAdjust = MeterAdjust;
-  int status = ParseOptions(argc, argv, opt);
-  if (status >= 0) return status;
-  if (opt.EveryPiece) opt.Settings.EstimateEvery = 1;
+// Recorded exactly as the desk program records: the same capture thread,
+// configuration and overflow handling.
+CWaveInThread g_WaveIn;
+std::atomic<bool> g_DeviceLost{false};
 
+void WaveInEventCB(_WAVE_IN_EVENT event) {
+  if (event == WAVE_IN_OVERFLOW) g_WaveIn.ResetBuffer();
+  if (event == WAVE_IN_DEVICE_LOST) g_DeviceLost = true;
+}
+
+// Hands the reading step one piece that has already been read.
+class OnePiece : public PieceSource {
+ public:
+  explicit OnePiece(const unsigned char* piece) : m_Piece(piece) {}
+  int ReadData(unsigned char* dest, unsigned long len) override {
+    if (!m_Piece || len != static_cast<unsigned long>(kPieceSize)) return 0;
+    std::memcpy(dest, m_Piece, len);
+    m_Piece = nullptr;
+    return 1;
+  }
+
+ private:
+  const unsigned char* m_Piece;
+};
+
+int ListDevices() {
+  UINT n = waveInGetNumDevs();
+  if (n == 0) {
+    std::fprintf(stderr, "zelvaro-analyze: no audio capture device: %s\n",
+                 GetWaveErrorDetail().c_str());
+    return kExitError;
+  }
+  for (UINT id = 0; id < n; id++) std::printf("%u  %s\n", id, WaveInDeviceName(id).c_str());
+  return 0;
+}
+
+int RunLive(const Options& opt) {
+  const UINT count = waveInGetNumDevs();
+  if (count == 0) {
+    std::fprintf(stderr, "zelvaro-analyze: no audio capture device: %s\n",
+                 GetWaveErrorDetail().c_str());
+    return kExitError;
+  }
+  if (opt.Device >= 0 && static_cast<UINT>(opt.Device) >= count) {
+    std::fprintf(
+        stderr, "zelvaro-analyze: no capture device with id %d (ids 0 to %u; see --list-devices)\n",
+        opt.Device, count - 1);
+    return kExitError;
+  }
+  g_WaveIn.Init(WaveInEventCB, kPriorityNormal, 4, kPieceSize, 1, kSampleRate, 8);
+  if (opt.Device >= 0) g_WaveIn.SetDevice(static_cast<UINT>(opt.Device));
+  if (!g_WaveIn.StartThread()) {
+    std::string detail = GetWaveErrorDetail();
+    std::string name = WaveInDeviceName(opt.Device >= 0 ? static_cast<UINT>(opt.Device) : 0);
+    std::fprintf(stderr, "zelvaro-analyze: cannot record from %s%s%s\n",
+                 opt.Device >= 0 ? name.c_str() : "any capture device", detail.empty() ? "" : ": ",
+                 detail.c_str());
+    return kExitError;
+  }
+
+  TunerState state;
+  TunerReading reading;
+  double analysed_end = 0.0;
+  unsigned long consumed = 0;  // bytes of audio read so far
+  int lines = 0;
+  bool lost = false;
+  const DWORD start = timeGetTime();
+  unsigned char piece[kPieceSize];
+  for (;;) {
+    MSG msg;
+    bool quit = false;
+    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE))
+      if (msg.message == WM_QUIT) quit = true;
+    // Looked at before the ring is drained: the worker raises the event only
+    // after storing the device's last block.
+    lost = g_DeviceLost;
+    while (g_WaveIn.ReadData(piece, kPieceSize)) {
+      bool steady = state.bufferlen >= kWindowSize;
+      OnePiece source(piece);
+      ReadingStep(state, source, opt.Settings, reading);
+      if (steady) {
+        if (reading.Fresh) analysed_end = static_cast<double>(consumed) / kSampleRate;
+        PrintReading(opt, reading, analysed_end);
+        std::fflush(stdout);
+        lines++;
+      }
+      consumed += kPieceSize;
+    }
+    if (quit || lost) break;
+    if (opt.Seconds > 0 && timeGetTime() - start >= static_cast<DWORD>(opt.Seconds * 1000)) break;
+    Sleep(10);
+  }
+  g_WaveIn.StopThread();
+  calc_end();
+  if (lost) {
+    std::fprintf(stderr, "zelvaro-analyze: the capture device went away after %.3f s of audio\n",
+                 static_cast<double>(consumed) / kSampleRate);
+    return kExitDeviceLost;
+  }
+  if (lines == 0)
+    std::fprintf(
+        stderr,
+        "zelvaro-analyze: no reading: stopped after %.3f s of audio (at least %.3f s needed)\n",
+        static_cast<double>(consumed) / kSampleRate,
+        static_cast<double>(kWindowSize + kPieceSize) / kSampleRate);
+  return 0;
+}
+
+int AnalyzeFile(const Options& opt) {
   std::vector<unsigned char> samples;
   std::string error;
   if (!LoadWaveToMono8(opt.File, kSampleRate, samples, nullptr, &error)) {
@@ -192,4 +345,26 @@ int main(int argc, char** argv) {
                  "zelvaro-analyze: %s: too short for a reading (at least %.3f s of audio needed)\n",
                  opt.File.c_str(), static_cast<double>(kWindowSize + kPieceSize) / kSampleRate);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  ReadPrefs();
+  opt.Settings.TriggerLevel = TriggerLevel;
+  opt.Settings.MeterAdjust = MeterAdjust;
+  int status = ParseOptions(argc, argv, opt);
+  if (status >= 0) return status;
+  if (opt.EveryPiece) opt.Settings.EstimateEvery = 1;
+  if (opt.Headless) {
+    std::string error;
+    if (!platform::SelectBackend("headless", &error)) {
+      std::fprintf(stderr, "zelvaro-analyze: %s\n", error.c_str());
+      return kExitError;
+    }
+  }
+  if (opt.ListDevices) return ListDevices();
+  if (opt.Live) return RunLive(opt);
+  return AnalyzeFile(opt);
 }

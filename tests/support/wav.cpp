@@ -115,6 +115,11 @@ std::vector<unsigned char> ReadFile(const std::string& path) {
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(f), {});
 }
 
+std::string ReadFileText(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "zelvaro-test-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");

@@ -29,6 +29,7 @@ std::vector<double> Sine(double frequency, double amplitude, int rate, double se
 
 void WriteFile(const std::string& path, const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> ReadFile(const std::string& path);
+std::string ReadFileText(const std::string& path);  // empty when unreadable
 
 // A fresh empty folder under the system's temporary folder, removed with
 // its contents when the object goes away.

@@ -1,0 +1,90 @@
+// Choosing the backend at run time.
+#include "platform/backend.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/headless/headless.h"
+#include "platform/sdl/sdl_backend.h"
+
+namespace platform {
+
+int OpenWaveDeviceCount();  // mmsystem.cpp
+
+namespace {
+std::atomic<Backend*> g_Current{nullptr};
+std::mutex g_SelectMutex;
+
+Backend* Named(const std::string& name) {
+  if (name == "sdl") return &SdlBackend();
+  if (name == "headless") return &headless::TheBackend();
+  return nullptr;
+}
+}  // namespace
+
+Backend& CurrentBackend() {
+  Backend* b = g_Current.load(std::memory_order_acquire);
+  if (b) return *b;
+  std::lock_guard<std::mutex> lk(g_SelectMutex);
+  b = g_Current.load(std::memory_order_acquire);
+  if (!b) {
+    const char* env = std::getenv("ZELVARO_BACKEND");
+    std::string name = env && *env ? env : "sdl";
+    b = Named(name);
+    if (!b) {
+      std::fprintf(stderr, "zelvaro: unknown ZELVARO_BACKEND '%s', using sdl\n", name.c_str());
+      b = &SdlBackend();
+    }
+    g_Current.store(b, std::memory_order_release);
+  }
+  return *b;
+}
+
+bool SelectBackend(const std::string& name, std::string* error) {
+  Backend* b = Named(name);
+  if (!b) {
+    if (error) *error = "unknown backend '" + name + "' (sdl or headless)";
+    return false;
+  }
+  std::lock_guard<std::mutex> lk(g_SelectMutex);
+  Backend* current = g_Current.load(std::memory_order_acquire);
+  if (current && current != b && OpenWaveDeviceCount() > 0) {
+    if (error)
+      *error = "an audio device of the " + std::string(current->Name()) + " backend is open";
+    return false;
+  }
+  g_Current.store(b, std::memory_order_release);
+  return true;
+}
+
+std::vector<int> MessageBoxButtons(unsigned type) {
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+      return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE:
+      return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL:
+      return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO:
+      return {IDYES, IDNO};
+    case MB_RETRYCANCEL:
+      return {IDRETRY, IDCANCEL};
+    default:
+      return {IDOK};
+  }
+}
+
+int DefaultMessageBoxAnswer(unsigned type) {
+  std::vector<int> buttons = MessageBoxButtons(type);
+  size_t index = (type & MB_DEFMASK) >> 8;
+  return buttons[index < buttons.size() ? index : 0];
+}
+
+bool IsGuiThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
+
+}  // namespace platform

@@ -1,0 +1,152 @@
+// The backend: what platform/win32.h and platform/mmsystem.h stand on. One
+// backend is current for the whole program, chosen at run time: "sdl" (SDL2,
+// the real one, by default) or "headless" (scripted devices, a virtual
+// clock and recorded message boxes, for tests and `--headless`). Every
+// Windows-style function is written once over this interface, so the tests
+// exercise the same code that ships.
+//
+// The interface has one group of methods per service:
+//   clock        Milliseconds, Sleep
+//   message box  ShowMessageBox
+//   event pump   PumpEvents, reporting to an EventSink
+//   audio        AudioDeviceCount, AudioDeviceName, OpenCapture, OpenPlayback
+// The display is the next service to come; it is added the same way, as a
+// group of methods beside these (a display window per HWND that shows a
+// 16-bit surface), with its input reaching the program through
+// EventSink::PostWindowMessage.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace platform {
+
+// PCM as the wave services use it: 8-bit unsigned (silence 128) or 16-bit
+// signed little-endian samples, channels interleaved.
+struct PcmFormat {
+  int Rate = 8000;  // frames per second
+  int Channels = 1;
+  int Bits = 8;
+  int FrameBytes() const { return Channels * Bits / 8; }
+  int BytesPerSecond() const { return Rate * FrameBytes(); }
+  unsigned char SilenceByte() const { return Bits == 8 ? 128 : 0; }
+};
+
+// Receives what an open capture device records. Calls come from the
+// device's own thread, one at a time, only while the device is started, and
+// never after Stop or the device's destruction has returned.
+class CaptureSink {
+ public:
+  virtual ~CaptureSink() = default;
+  // `len` bytes (whole frames) recorded after everything delivered before.
+  // Returns how many found room in a queued block; the rest is lost.
+  virtual size_t Captured(const unsigned char* data, size_t len) = 0;
+  // The device ends its current block here, full or not (a device that
+  // records in blocks of its own; most never call it).
+  virtual void EndBlock() = 0;
+  // The device has gone. Nothing more is delivered.
+  virtual void DeviceLost() = 0;
+};
+
+// Supplies what an open playback device plays. Calls come from the device's
+// own thread, one at a time, from the device's opening until its
+// destruction has returned.
+class PlaybackSource {
+ public:
+  virtual ~PlaybackSource() = default;
+  // Fills `out` with up to `len` bytes (whole frames) of audio and returns
+  // how many; the device plays silence for the rest.
+  virtual size_t Render(unsigned char* out, size_t len) = 0;
+  virtual void DeviceLost() = 0;
+};
+
+// An open audio device. Destroying it closes the device; when the
+// destructor returns, no sink or source call is running or will follow.
+class AudioStream {
+ public:
+  virtual ~AudioStream() = default;
+  // Capture only: deliver to the sink from now on / stop delivering. When
+  // Stop returns no Captured call is running. Playback devices render from
+  // their opening on and ignore both.
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+};
+
+enum class AudioDirection { Capture, Playback };
+
+// Receives the backend's events, already in the program's terms. Called on
+// the GUI thread, from PumpEvents.
+class EventSink {
+ public:
+  virtual ~EventSink() = default;
+  // The user or the system asks the program to end (SDL_QUIT: the last
+  // window closed by the window manager, the session ending).
+  virtual void QuitRequested() = 0;
+  // Queues a message for a window of the GUI thread (Windows numbering:
+  // WM_CLOSE for its close box; WM_LBUTTONDOWN, WM_LBUTTONUP and
+  // WM_MOUSEMOVE with lParam = x | y << 16 in screen pixels; WM_KEYDOWN and
+  // WM_KEYUP with the VK_ code in wParam).
+  virtual void PostWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual const char* Name() const = 0;
+
+  // Clock: monotonic milliseconds, wrapping at 2^32, and a wait by the same
+  // clock. Safe from any thread.
+  virtual uint32_t Milliseconds() = 0;
+  virtual void Sleep(uint32_t milliseconds) = 0;
+
+  // Message box: shows text and caption with the buttons of `type` (MB_OK
+  // ...) and returns the chosen IDOK ... ; where nobody can answer, the
+  // default button. Safe from any thread.
+  virtual int ShowMessageBox(const std::string& text, const std::string& caption,
+                             unsigned type) = 0;
+
+  // Event pump: hands every pending event to `sink` and returns without
+  // waiting. Called on the GUI thread only.
+  virtual void PumpEvents(EventSink& sink) = 0;
+
+  // Audio devices. Ids run from 0 (the system's default device) to
+  // count - 1 (the named devices); a count of 0 means none, with the reason
+  // in *why (when not null). Safe from any thread.
+  virtual int AudioDeviceCount(AudioDirection direction, std::string* why) = 0;
+  virtual std::string AudioDeviceName(AudioDirection direction, int id) = 0;
+  // Opens a device for `format` (stopped, for capture). Null with *error
+  // set when it will not open. The sink or source must outlive the stream.
+  virtual std::unique_ptr<AudioStream> OpenCapture(int id, const PcmFormat& format,
+                                                   CaptureSink& sink, std::string* error) = 0;
+  virtual std::unique_ptr<AudioStream> OpenPlayback(int id, const PcmFormat& format,
+                                                    PlaybackSource& source, std::string* error) = 0;
+};
+
+// The current backend. The first call picks it from the environment
+// variable ZELVARO_BACKEND ("sdl" or "headless"; unset or empty means sdl)
+// unless SelectBackend chose one before.
+Backend& CurrentBackend();
+
+// Makes "sdl" or "headless" the current backend. Returns false with *error
+// set for another name, or while an audio device of the current backend is
+// open.
+bool SelectBackend(const std::string& name, std::string* error);
+
+// The buttons of a message box type (MB_OK ... MB_RETRYCANCEL) as IDOK ...
+// values, in the order shown; an unknown type has an OK button only.
+std::vector<int> MessageBoxButtons(unsigned type);
+
+// The answer of a message box nobody can answer: its default button
+// (MB_DEFBUTTON1..3, the first when out of range).
+int DefaultMessageBoxAnswer(unsigned type);
+
+// True when the calling thread is the GUI thread (the program's main
+// thread), the one whose message functions pump the backend's events.
+bool IsGuiThread();
+
+}  // namespace platform

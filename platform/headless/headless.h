@@ -1,0 +1,129 @@
+// The headless backend: a deterministic stand-in for the real one, used by
+// the tests and by the programs' `--headless` option.
+//
+// - Clock: virtual milliseconds that only Sleep moves. Sleep steps the clock
+//   from one device period to the next and, after each, waits until every
+//   other thread that runs a message loop has handled what was posted to it,
+//   so a whole session runs the same way every time, faster than real time.
+// - Audio: scripted capture devices (a buffer, a WAV file, a tone or any
+//   generator; they can refuse to open, end blocks short, or vanish
+//   mid-stream) and playback devices that record what they are given, both
+//   paced by the virtual clock.
+// - Message boxes: recorded (and written to standard error); the answer is
+//   the default button.
+// - Events: injected by tests (quit requests, window messages).
+//
+// The capture devices of a program run with --headless come from the
+// environment variable ZELVARO_HEADLESS_CAPTURE (ParseCaptureScripts).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/backend.h"
+
+namespace headless {
+
+// What a scripted capture device records.
+struct CaptureScript {
+  std::string Name = "Scripted capture";
+  // Writes `len` bytes of the recording, from byte `offset` on, in the
+  // format the device was opened with. Offsets count from the opening of
+  // the device and run on with the clock whether or not it is recording.
+  std::function<void(const platform::PcmFormat& format, uint64_t offset, unsigned char* out,
+                     size_t len)>
+      Fill;
+  // Bytes the recording lasts in `format`; null: endless. The device
+  // vanishes when they are used up.
+  std::function<uint64_t(const platform::PcmFormat& format)> Length;
+  double VanishAfterSeconds = -1;  // vanish after this much audio (< 0: never)
+  bool FailOpen = false;           // the device refuses to open
+  std::string FailReason = "the scripted device refuses to open";
+  uint32_t ShortBlockBytes = 0;  // > 0: end every block after this many bytes
+  uint32_t PeriodMs = 8;         // how often the device delivers
+  // Formats the device accepts; null: every PCM format.
+  std::function<bool(const platform::PcmFormat& format)> Accepts;
+};
+
+// What a scripted playback device does.
+struct PlaybackScript {
+  std::string Name = "Headless playback";
+  double VanishAfterSeconds = -1;
+  bool FailOpen = false;
+  uint32_t PeriodMs = 8;
+};
+
+// A tone of `frequency` Hz at `amplitude` (1 = full scale) on every channel.
+CaptureScript ToneScript(double frequency, double amplitude = 0.5);
+// Exactly these bytes, in whatever format the device is opened with; the
+// device vanishes after the last one.
+CaptureScript BufferScript(std::vector<unsigned char> bytes);
+// A RIFF WAVE file, converted to the format the device is opened with; the
+// device vanishes when the recording ends. False with *error set when the
+// file cannot be read or decoded.
+bool WavScript(const std::string& path, CaptureScript* script, std::string* error);
+
+// Parses a list of capture devices, separated by ';', each a kind with its
+// argument and options separated by ',':
+//   tone=HZ | silence | wav=PATH
+//   amp=0..1  vanish=SECONDS  short=BYTES  fail  name=TEXT
+// e.g. "tone=440,amp=0.8;wav=/tmp/a.wav,name=Guitar". False with *error set
+// on a malformed entry.
+bool ParseCaptureScripts(const std::string& list, std::vector<CaptureScript>* scripts,
+                         std::string* error);
+
+// Counters of one scripted capture device (all its openings).
+struct CaptureStats {
+  int Opens = 0;
+  uint64_t Delivered = 0;  // bytes handed over while recording
+  uint64_t Dropped = 0;    // of those, bytes that found no queued block
+};
+
+struct RecordedMessageBox {
+  std::string Text;
+  std::string Caption;
+  unsigned Type = 0;
+};
+
+// The headless backend object.
+platform::Backend& TheBackend();
+
+// Makes the headless backend current (aborts with a message if it cannot).
+void Use();
+
+// Forgets the devices, recorded message boxes and injected events, and puts
+// back one playback device and the capture devices of
+// ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps running.
+void Reset();
+
+// Replaces every device by none. No device may be open.
+void RemoveDevices();
+
+// Adds a device and returns its id (the first device added also answers
+// as id 0, the default device).
+int AddCaptureDevice(CaptureScript script);
+int AddPlaybackDevice(PlaybackScript script);
+
+CaptureStats CaptureStatsOf(int id);
+
+// Devices of this backend open right now (capture and playback).
+int OpenDeviceCount();
+
+// Everything the playback device with that id has been given to play.
+std::vector<unsigned char> Played(int id);
+
+std::vector<RecordedMessageBox> MessageBoxes();
+
+void InjectQuit();
+void InjectWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The virtual clock in milliseconds, not wrapped.
+uint64_t Now();
+
+// Waits (real time, up to `timeoutMs`) until every thread that runs a
+// message loop, other than the caller, has handled what was posted to it.
+bool WaitUntilMessagesHandled(uint32_t timeoutMs = 10000);
+
+}  // namespace headless

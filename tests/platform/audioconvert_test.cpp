@@ -1,0 +1,48 @@
+// Audio conversion keeps the whole recording when it changes the rate.
+#include "platform/audioconvert.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+TEST(AudioConvert, ResamplingKeepsTheEndOfTheRecordingInStep) {
+  struct Case {
+    int From, To;
+  } cases[] = {{44100, 8000}, {8000, 44100}, {48000, 8000}, {11025, 8000}};
+  for (const Case& c : cases) {
+    // A quarter second of silence with a single loud sample 10 ms before the end.
+    const int frames = c.From / 4;
+    std::vector<float> in(static_cast<size_t>(frames), 0.0f);
+    const int click = frames - c.From / 100;
+    in[static_cast<size_t>(click)] = 1.0f;
+    std::vector<unsigned char> out;
+    std::string error;
+    ASSERT_TRUE(ConvertAudio(in.data(), in.size() * 4, {SampleFormat::F32, 1, c.From},
+                             {SampleFormat::F32, 1, c.To}, out, &error))
+        << error;
+    std::vector<float> got(out.size() / 4);
+    std::memcpy(got.data(), out.data(), got.size() * 4);
+    EXPECT_EQ(got.size(), static_cast<size_t>(c.To / 4)) << c.From << " -> " << c.To;
+    size_t peak = 0;
+    for (size_t i = 0; i < got.size(); i++)
+      if (std::fabs(got[i]) > std::fabs(got[peak])) peak = i;
+    double expected = static_cast<double>(click) * c.To / c.From;
+    EXPECT_NEAR(static_cast<double>(peak), expected, 1.0) << c.From << " -> " << c.To;
+  }
+}
+
+TEST(AudioConvert, UnsignedBytesPadWithTheirOwnSilence) {
+  std::vector<unsigned char> in(4410, 200), out;
+  ASSERT_TRUE(ConvertAudio(in.data(), in.size(), {SampleFormat::U8, 1, 44100},
+                           {SampleFormat::U8, 1, 8000}, out, nullptr));
+  ASSERT_EQ(out.size(), 800u);
+  // Still the constant level up to the last sample, not a fade to zero.
+  EXPECT_NEAR(out[400], 200, 2);
+  EXPECT_NEAR(out[795], 200, 20);
+}
+
+}  // namespace

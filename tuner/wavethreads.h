@@ -1,0 +1,166 @@
+// Capture and playback of PCM audio on worker threads of their own, each
+// with a ring of blocks between the device and the owner.
+//
+// CWaveInThread records into device blocks; its worker copies each finished
+// block into the ring, and the owner pulls fixed-size pieces with ReadData
+// whenever it is ready. CWaveOutThread is the twin: the owner pushes bytes
+// with WriteData and four device buffers are kept queued from the ring.
+//
+// Both report to the owner through a callback that runs on the worker
+// thread, outside the object's lock, so it may call ResetBuffer or
+// ReadData/WriteData itself. A worker waits on its stop event and its
+// message queue together and never longer than 5 ms, so StopThread signals
+// it and joins it; no thread is ever killed.
+#pragma once
+
+#include "platform/mmsystem.h"
+#include "platform/win32.h"
+#include "variant.h"
+
+enum _WAVE_IN_EVENT {
+  WAVE_IN_DATA = 1,         // a finished block was copied into the ring
+  WAVE_IN_OVERFLOW = 2,     // a finished block did not fit: recording stopped, block lost
+  WAVE_IN_DEVICE_LOST = 3,  // the device has gone; nothing more will be recorded
+};
+
+enum _WAVE_OUT_EVENT {
+  WAVE_OUT_DONE = 1,         // the device handed back a buffer
+  WAVE_OUT_UNDERRUN = 2,     // that was the last busy buffer: playback paused
+  WAVE_OUT_DEVICE_LOST = 3,  // the device has gone; nothing more will be played
+};
+
+typedef void (*WaveInCallback)(_WAVE_IN_EVENT event);
+typedef void (*WaveOutCallback)(_WAVE_OUT_EVENT event);
+
+// This build's thread priority scale: the handheld's runs from 0
+// (time-critical) to 7 (idle) with 3 normal, the desktop's from -15 (idle)
+// to 15 (time-critical) with 0 normal. Linux lets the workers go below
+// normal but not above it without privileges (see SetThreadPriority).
+inline constexpr int kPriorityNormal = kPocket ? 3 : 0;
+inline constexpr int kPriorityMin = kPocket ? 0 : -15;
+inline constexpr int kPriorityMax = kPocket ? 7 : 15;
+
+class CWaveInThread {
+ public:
+  CWaveInThread();
+  ~CWaveInThread();
+
+  // Stores the configuration once: a priority of this build's scale, at
+  // least 4 blocks of at least 80 bytes, 1 or 2 channels of 8 or 16 bits at
+  // 8000, 11025, 22050 or 44100 Hz, and a ring (blocks x size, plus one
+  // block) that fits in 32 bits. Returns 1, or 0 and changes nothing.
+  int Init(WaveInCallback callback, int priority, unsigned short bufferCount, DWORD bufferSize,
+           unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample);
+
+  // Records only from capture device `id` instead of trying every device
+  // from 0 on (WAVE_MAPPER, the default). Takes effect at the next
+  // StartThread.
+  void SetDevice(UINT id);
+
+  // Starts the worker and recording on the first capture device that opens
+  // (or the one chosen with SetDevice). 1 when recording runs; 0 with
+  // everything torn down otherwise.
+  int StartThread();
+
+  // Stops recording, joins the worker, closes the device and frees the
+  // ring. 0 when no worker runs (or when called from the worker itself,
+  // which cannot wait for its own end), else 1.
+  int StopThread();
+
+  int IsActive();
+
+  // Discards everything in the ring (the next stored block becomes the new
+  // start) and restarts a device stopped by an overflow.
+  void ResetBuffer();
+
+  DWORD GetBytesPerSecond();
+  DWORD GetDataLen();
+
+  // Copies exactly `len` bytes of the oldest audio in the ring into `dest`
+  // and returns 1, or copies nothing and returns 0 when there is not that
+  // much (or nothing has been stored since the last reset). Restarts a
+  // device stopped by an overflow once a block fits again.
+  int ReadData(unsigned char* dest, DWORD len);
+
+  static DWORD WINAPI ThreadProc(LPVOID param);
+
+ private:
+  void HandleBlock(WAVEHDR* hdr);
+  void SetWorkerPriority(int priority);
+
+  int m_Initialised;
+  DWORD m_ThreadId;
+  HANDLE m_hThread;
+  CRITICAL_SECTION m_cs;
+  HANDLE m_hStopEvent;
+  int m_Priority;
+  unsigned short m_BufferCount;
+  DWORD m_BufferSize;
+  DWORD m_DataLen;
+  unsigned char* m_pRead;
+  DWORD m_RingSize;
+  unsigned char* m_pBlocks;
+  unsigned char* m_pRing;
+  HWAVEIN m_hWave;
+  WAVEHDR* m_pHeaders;
+  int m_Suspended;
+  WAVEFORMATEX m_Format;
+  WaveInCallback m_Callback;
+  UINT m_DeviceId;  // WAVE_MAPPER: try every device from 0 on
+};
+
+class CWaveOutThread {
+ public:
+  CWaveOutThread();
+  ~CWaveOutThread();
+
+  // As CWaveInThread::Init; the ring holds bufferCount blocks, and four
+  // device buffers of bufferSize bytes are used whatever the count.
+  int Init(WaveOutCallback callback, int priority, unsigned short bufferCount, DWORD bufferSize,
+           unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample);
+
+  // Starts the worker and opens the first playback device that takes the
+  // format, paused: playback begins once four buffers are queued.
+  int StartThread();
+  int StopThread();
+
+  // Empties the ring; buffers already queued on the device play on.
+  void ResetBuffer();
+
+  DWORD GetBytesPerSecond();
+  DWORD GetDataLen();
+
+  // Takes all `len` bytes into the ring and returns 1, or takes nothing and
+  // returns 0 when they do not fit (or the thread is not started).
+  int WriteData(const unsigned char* src, DWORD len);
+
+  static DWORD WINAPI ThreadProc(LPVOID param);
+
+ private:
+  static constexpr int kDeviceBuffers = 4;
+  void HandleDone(WAVEHDR* hdr);
+  int ChooseIdleBuffer() const;
+  bool QueueBlock(int buffer);
+  void SetWorkerPriority(int priority);
+
+  int m_Initialised;
+  DWORD m_ThreadId;
+  HANDLE m_hThread;
+  CRITICAL_SECTION m_cs;
+  HANDLE m_hStopEvent;
+  int m_Priority;
+  unsigned short m_BufferCount;
+  DWORD m_BufferSize;
+  DWORD m_DataLen;
+  unsigned char* m_pWrite;
+  DWORD m_RingSize;
+  unsigned char* m_pBlocks;
+  unsigned char* m_pRing;
+  HWAVEOUT m_hWave;
+  WAVEHDR* m_pHeaders;
+  int m_Suspended;
+  WAVEFORMATEX m_Format;
+  WaveOutCallback m_Callback;
+  DWORD m_FreeMask;
+  unsigned short m_ReadBlock;
+};
