@@ -222,6 +222,9 @@ void CParticleSystem::Move(CParticle& p) {
   p.Age += TimeDelta;
   if (!(p.Age < p.Lifetime)) {
     p.Alive = 0;
+    if ((p.Notify & 1) && hWindow)
+      SendMessage(static_cast<HWND>(hWindow), kParticleDied, p.EmitterID,
+                  reinterpret_cast<LPARAM>(&p));
     if (p.EmitterID >= 1 && p.EmitterID <= kMaxEmitters) {
       CEmitter& e = m_Emitter[p.EmitterID - 1];
       if (e.nCnt > 0) e.nCnt--;
@@ -267,7 +270,11 @@ void CParticleSystem::UpdateEmitter() {
     e.x += e.VelocityX;
     e.y += e.VelocityY;
     e.VelocityY += e.EmitterGravity;
-    if (!(e.Age < e.Lifetime) && e.nCnt <= 0) e.Alive = 0;
+    if (!(e.Age < e.Lifetime) && e.nCnt <= 0) {
+      e.Alive = 0;
+      if ((e.Notify & 2) && hWindow)
+        SendMessage(static_cast<HWND>(hWindow), kEmitterDied, static_cast<WPARAM>(i + 1), 0);
+    }
   }
 }
 

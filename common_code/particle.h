@@ -124,10 +124,14 @@ class CParticleSystem {
   // Draws every live particle onto `dib` (when not null) and, with `bmove`,
   // moves it; then runs the emitters.
   void Update(CDib* dib, int bmove);
-  // Ages and moves one particle; it dies when its age reaches its lifetime.
+  // Ages and moves one particle; it dies when its age reaches its lifetime,
+  // and with bit 0 of its Notify the window is sent kParticleDied (wParam:
+  // its emitter's ID, lParam: the particle).
   void Move(CParticle& p);
   // Ages, runs, turns and moves every live emitter, creating the particles
-  // it owes; an emitter past its lifetime dies with its last particle.
+  // it owes; an emitter past its lifetime dies with its last particle, and
+  // with bit 1 of its Notify the window is sent kEmitterDied (wParam: its
+  // ID).
   void UpdateEmitter();
   // Draws `image` scaled to w x h centred on (cx, cy) of `dst`: each pixel,
   // a grey level, becomes the colour ramp's colour from `end` (level 0) to

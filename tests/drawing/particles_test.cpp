@@ -11,6 +11,7 @@
 #include "particle.h"
 #include "support/alerts.h"
 #include "support/golden.h"
+#include "support/headless.h"
 #include "support/pixel_format.h"
 
 namespace {
@@ -416,6 +417,62 @@ TEST_F(Particles, WildValuesGiveWildEffectsButStayOnTheSurface) {
   ps->OffsetX = 0;
   for (int i = 0; i < 5; i++) ps->Update(&screen, 1);
   EXPECT_LE(ps->Stress(), CParticleSystem::kMaxParticles);
+}
+
+// The window the system was given is told of deaths, synchronously: a
+// particle's (bit 0 of its notify flags) with its emitter and itself, an
+// emitter's (bit 1) with its ID once its last particle is gone.
+std::vector<MSG> g_Told;
+
+LRESULT CALLBACK TellingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == CParticleSystem::kParticleDied || message == CParticleSystem::kEmitterDied)
+    g_Told.push_back(MSG{hwnd, message, wParam, lParam, 0, {0, 0}});
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+TEST_F(Particles, DeathsAreSentToTheWindowWhenAsked) {
+  headless::Use();
+  WNDCLASS wc{};
+  wc.lpfnWndProc = TellingProc;
+  wc.lpszClassName = "ParticleWindow";
+  RegisterClass(&wc);
+  HWND hwnd =
+      CreateWindowEx(0, "ParticleWindow", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(hwnd, nullptr);
+  ASSERT_EQ(ps->Init(hwnd, 33.0f), 1);
+  g_Told.clear();
+
+  Emitter told = Fountain();
+  told.Lifetime = 0.05f;  // makes one or two sparks, then waits for them
+  told.Notify = 3;
+  ASSERT_EQ(ps->CreateEmitter(7, 120, 160, &told), 1);
+  Emitter quiet = Fountain();
+  quiet.Lifetime = 0.05f;
+  ASSERT_EQ(ps->CreateEmitter(7, 120, 160, &quiet), 2);
+  int frames = 0;
+  while ((ps->m_Emitter[0].Alive || ps->m_Emitter[1].Alive) && frames++ < 1000)
+    ps->Update(nullptr, 1);
+
+  int particleDeaths = 0, emitterDeaths = 0;
+  for (const MSG& m : g_Told) {
+    EXPECT_EQ(m.hwnd, hwnd);
+    if (m.message == CParticleSystem::kParticleDied) {
+      particleDeaths++;
+      EXPECT_EQ(m.wParam, 1u);
+      const auto* p = reinterpret_cast<const CParticle*>(m.lParam);
+      EXPECT_GE(p, ps->m_Particle);
+      EXPECT_LT(p, ps->m_Particle + CParticleSystem::kMaxParticles);
+      EXPECT_EQ(p->EmitterID, 1);
+    } else {
+      emitterDeaths++;
+      EXPECT_EQ(m.wParam, 1u);
+      EXPECT_EQ(particleDeaths, ps->m_Emitter[0].nParticlesCreated);  // after its last particle
+    }
+  }
+  EXPECT_EQ(particleDeaths, ps->m_Emitter[0].nParticlesCreated);
+  EXPECT_GT(particleDeaths, 0);
+  EXPECT_EQ(emitterDeaths, 1);
+  DestroyWindow(hwnd);
 }
 
 // A seeded burst of sparks and flares over a dark background after 20
