@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 #include "dib.h"
 #include "platform/alert.h"
@@ -760,5 +761,233 @@ void GDIDib::Copy(CDib* dst, int x, int y) const {
       if (dx < 0 || dy < 0 || dx >= dst->W || dy >= dst->H) continue;
       dst->m_Bits[dy * dst->W + dx] = ColorValue((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
     }
+  }
+}
+
+// Display start-up and timing ----------------------------------------------------------
+
+CRandom ScreenRandom;
+int ScreenOrientation = 0;
+int bRotateLandscape = 1;
+float StylusScale = 1.0f;
+
+namespace {
+
+DWORD g_TimerBase = 0;
+
+// The record this program's surfaces follow: the desk's fixed one, or the
+// display's.
+GXDisplayProperties ScreenProperties() {
+  if constexpr (kPocket) return GXGetDisplayProperties();
+  return GXDisplayProperties{240, 320, 1, 1, 16, kfDirect555};
+}
+
+void TakeDisplayProperties() {
+  DisplayProperties = ScreenProperties();
+  const int32_t xp = DisplayProperties.cbxPitch, yp = DisplayProperties.cbyPitch;
+  bRotateLandscape = (xp == 640 && yp == -2) || (xp == -640 && yp == 2) ? 0 : 1;
+}
+
+}  // namespace
+
+int InitLLSLibrary() {
+  TakeDisplayProperties();
+  initcharset();
+  return 1;
+}
+
+void ExitLLSLibrary() { releasecharset(); }
+
+void resettimer() { g_TimerBase = GetTickCount(); }
+
+unsigned msecs() { return GetTickCount() - g_TimerBase; }
+
+void wait(unsigned ms) {
+  resettimer();
+  for (;;) {
+    unsigned passed = msecs();
+    if (passed >= ms) return;
+    Sleep(ms - passed);
+  }
+}
+
+// CScreen ----------------------------------------------------------------------------------
+
+CScreen::~CScreen() { ReleaseSnow(); }
+
+int CScreen::Init(void* hWnd, int orientation) {
+  hwnd = static_cast<HWND>(hWnd);
+  const GXDisplayProperties* p = &DisplayProperties;
+  if constexpr (kPocket) {
+    if (!GXOpenDisplay(hwnd, GX_FULLSCREEN)) {
+      Alert("GXOpenDisplay", "Init Failed");
+      return 0;
+    }
+    GXOpenInput();
+    // The pitches are those of the display now open.
+    TakeDisplayProperties();
+    ScreenOrientation = orientation ? 1 : 0;
+  }
+  int w = static_cast<int>(p->cxWidth), h = static_cast<int>(p->cyHeight);
+  if (kPocket && ScreenOrientation) std::swap(w, h);
+  if (!Create(w, h)) return 0;
+  Clear(0);
+  return 1;
+}
+
+void CScreen::Exit() {
+  if constexpr (kPocket) {
+    GXCloseInput();
+    GXCloseDisplay();
+  }
+}
+
+namespace {
+
+void Put16(unsigned char* at, PIXEL p) { std::memcpy(at, &p, sizeof(p)); }
+
+// Writes the portrait surface into GAPI frame memory whose pixel (0, 0) is
+// at `base`, along the record's pitches (rounded down to even); one block
+// when the rows lie end to end. Pixels beyond the display are left out.
+void PortraitCopy(const CDib& s, unsigned char* base, const GXDisplayProperties& p) {
+  const long long xp = p.cbxPitch & ~1, yp = p.cbyPitch & ~1;
+  const int w = std::min<long long>(s.W, p.cxWidth), h = std::min<long long>(s.H, p.cyHeight);
+  if (xp == 2 && yp == 2LL * s.W && w == s.W && h == s.H) {
+    std::memcpy(base, s.m_Bits, static_cast<size_t>(s.W) * s.H * sizeof(PIXEL));
+    return;
+  }
+  for (int y = 0; y < h; y++) {
+    const PIXEL* row = s.m_Bits + static_cast<size_t>(y) * s.W;
+    unsigned char* at = base + y * yp;
+    for (int x = 0; x < w; x++, at += xp) Put16(at, row[x]);
+  }
+}
+
+// Writes the landscape surface turned by a quarter turn: with a negative
+// cbyPitch its top edge runs up the display's left side, else down its
+// right side, so that a frame memory laid out in landscape order ((640, -2)
+// or (-640, 2)) receives the surface's rows end to end, and is then written
+// in one block unless the general copy is asked for.
+void LandscapeCopy(const CDib& s, unsigned char* base, const GXDisplayProperties& p) {
+  const long long xp = p.cbxPitch & ~1, yp = p.cbyPitch & ~1;
+  const long long dw = p.cxWidth, dh = p.cyHeight;
+  auto place = [&](long long sx, long long sy, long long& dx, long long& dy) {
+    if (yp < 0) {
+      dx = sy;
+      dy = dh - 1 - sx;
+    } else {
+      dx = dw - 1 - sy;
+      dy = sx;
+    }
+  };
+  const bool rowsEndToEnd = s.W == dh && s.H == dw &&
+                            (yp < 0 ? yp == -2 && xp == 2LL * s.W : yp == 2 && xp == -2LL * s.W);
+  if (!bRotateLandscape && rowsEndToEnd) {
+    long long dx, dy;
+    place(0, 0, dx, dy);
+    std::memcpy(base + dx * xp + dy * yp, s.m_Bits, static_cast<size_t>(s.W) * s.H * sizeof(PIXEL));
+    return;
+  }
+  for (int sy = 0; sy < s.H; sy++) {
+    for (int sx = 0; sx < s.W; sx++) {
+      long long dx, dy;
+      place(sx, sy, dx, dy);
+      if (dx < 0 || dy < 0 || dx >= dw || dy >= dh) continue;
+      Put16(base + dx * xp + dy * yp, s.m_Bits[static_cast<size_t>(sy) * s.W + sx]);
+    }
+  }
+}
+
+}  // namespace
+
+void CScreen::Refresh() {
+  if (!m_Bits) return;
+  if constexpr (kPocket) {
+    auto* base = static_cast<unsigned char*>(GXBeginDraw());
+    if (!base) return;
+    if (ScreenOrientation)
+      LandscapeCopy(*this, base, DisplayProperties);
+    else
+      PortraitCopy(*this, base, DisplayProperties);
+    GXEndDraw();
+  } else {
+    RefreshArea(0, 0, W, H);
+  }
+}
+
+void CScreen::RefreshArea(int x, int y, int w, int h) {
+#if ZELVARO_POCKET
+  (void)x, (void)y, (void)w, (void)h;
+  Refresh();
+#else
+  if (!m_Bits || !hwnd || w <= 0 || h <= 0) return;
+  HDC dc = GetDC(hwnd);
+  SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(w), static_cast<DWORD>(h), x, y, 0,
+                    static_cast<UINT>(H), m_Bits, &m_Info, DIB_RGB_COLORS);
+  ReleaseDC(hwnd, dc);
+#endif
+}
+
+void CScreen::Fade(unsigned short colour, int step, bool in) {
+  if (!m_Bits) return;
+  CDib picture;
+  if (!CopyDib(&picture, this)) return;
+  step = std::max(step, 1);
+  for (int c = 0;; c = static_cast<int>(std::min<long long>(255, static_cast<long long>(c) + step))) {
+    Clear(colour);
+    picture.SetOpacity(static_cast<unsigned char>(in ? c : 255 - c));
+    BitBlt(0, 0, W, H, &picture, 0, 0, kCopyBlend);
+    Refresh();
+    if (c > 254) break;
+  }
+}
+
+void CScreen::FadeOut(unsigned short colour, int step) { Fade(colour, step, false); }
+
+void CScreen::FadeIn(unsigned short colour, int step) { Fade(colour, step, true); }
+
+void CScreen::ReleaseSnow() {
+  delete[] snx;
+  delete[] sny;
+  snx = sny = nullptr;
+  nFlakes = 0;
+}
+
+void CScreen::InitSnow(int amount) {
+  ReleaseSnow();
+  if (amount <= 0) return;
+  snx = new (std::nothrow) short[static_cast<size_t>(amount)];
+  sny = new (std::nothrow) short[static_cast<size_t>(amount)];
+  if (!snx || !sny) {
+    ReleaseSnow();
+    return;
+  }
+  nFlakes = static_cast<unsigned>(amount);
+  const int w = W > 0 ? W : 240, h = H > 0 ? H : 320;
+  for (unsigned i = 0; i < nFlakes; i++) {
+    snx[i] = static_cast<short>(ScreenRandom.Next() % w);
+    sny[i] = static_cast<short>(ScreenRandom.Next() % h);
+  }
+}
+
+// The flakes live on the 240 x 320 screen whatever the surface's size;
+// SetPixel leaves out any that fall outside a smaller one.
+void CScreen::UpdateSnow() {
+  for (unsigned i = 0; i < nFlakes; i++) {
+    short& x = snx[i];
+    short& y = sny[i];
+    switch (ScreenRandom.Next() % 4) {
+      case 0:
+        x = static_cast<short>(x >= 239 ? 0 : x + 1);
+        break;
+      case 1:
+        x = static_cast<short>(x < 1 ? 239 : x - 1);
+        break;
+      default:
+        break;
+    }
+    y = static_cast<short>(y + static_cast<int>(i % 4) + 1);
+    if (y > 319) y = 0;
+    SetPixel(x, y, 0xFFFF);
   }
 }

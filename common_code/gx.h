@@ -1,9 +1,15 @@
-// The GAPI display interface: the display properties record and the flag
-// values of its fields. The record's ffFormat decides the pixel layout of
-// every surface (dib.h); the screen fills the one global record at start-up.
+// The GAPI display interface: direct access to a full-screen display's
+// frame memory, its properties record, and the hardware keys. The record's
+// ffFormat decides the pixel layout of every surface (dib.h); the screen
+// fills the program's one global record at start-up. Implemented in
+// platform/ over the backend's display service: the display is the whole
+// screen showing 240 x 320 5-6-5 pixels, and the keys are the keyboard's
+// (and game controllers', once input is open).
 #pragma once
 
 #include <cstdint>
+
+#include "platform/win32.h"
 
 struct GXDisplayProperties {
   uint32_t cxWidth;   // pixels
@@ -28,3 +34,50 @@ inline constexpr uint32_t kfDirectInverted = 0x0400;
 inline constexpr uint32_t GX_FULLSCREEN = 0x01;
 inline constexpr int GX_NORMALKEYS = 0x02;
 inline constexpr int GX_LANDSCAPEKEYS = 0x03;
+
+// Opens the display for `hWnd` (flags: GX_FULLSCREEN). 1, or 0 when it
+// cannot be opened (or another window has it).
+int GXOpenDisplay(HWND hWnd, DWORD dwFlags);
+// Closes it. 1, or 0 when it was not open.
+int GXCloseDisplay();
+
+// The address of pixel (0, 0) of the frame memory, laid out as
+// GXGetDisplayProperties says; null when the display is not open. Every
+// pixel must be written before GXEndDraw shows the frame.
+void* GXBeginDraw();
+// Shows the frame. 1, or 0 without a GXBeginDraw before it.
+int GXEndDraw();
+
+// The display's record: {240, 320, 2, pitch, 16, kfDirect565}, the pitch
+// that of the open display's frame memory (480 before it is open).
+GXDisplayProperties GXGetDisplayProperties();
+
+// Hardware keys: with input open, game controllers' buttons reach the
+// display's window as the keys of GXGetDefaultKeys.
+int GXOpenInput();
+int GXCloseInput();
+
+// The virtual keys of the hardware buttons and where they are (positions
+// are not known here and are 0).
+struct GXKeyList {
+  short vkUp;
+  POINT ptUp;
+  short vkDown;
+  POINT ptDown;
+  short vkLeft;
+  POINT ptLeft;
+  short vkRight;
+  POINT ptRight;
+  short vkA;
+  POINT ptA;
+  short vkB;
+  POINT ptB;
+  short vkC;
+  POINT ptC;
+  short vkStart;
+  POINT ptStart;
+};
+
+// The keys for GX_NORMALKEYS and GX_LANDSCAPEKEYS alike: the arrow keys,
+// 'A', 'B', 'C' and VK_RETURN (Start).
+GXKeyList GXGetDefaultKeys(int iOptions);

@@ -3,7 +3,8 @@
 #include "platform/alert.h"
 
 #include <atomic>
-#include <cstdio>
+
+#include "platform/win32.h"
 
 namespace {
 std::atomic<AlertHandler> g_Handler{nullptr};
@@ -17,7 +18,7 @@ void Alert(const char* text, const char* caption) {
     h(text, caption);
     return;
   }
-  std::fprintf(stderr, "%s: %s\n", caption, text);
+  MessageBox(nullptr, text, caption, MB_OK);
 }
 
 AlertHandler SetAlertHandler(AlertHandler handler) { return g_Handler.exchange(handler); }

@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +85,31 @@ int DefaultMessageBoxAnswer(unsigned type) {
   size_t index = (type & MB_DEFMASK) >> 8;
   return buttons[index < buttons.size() ? index : 0];
 }
+
+void ViewportToDisplay(int vx, int vy, int vw, int vh, int width, int height, int px, int py,
+                       int* x, int* y) {
+  auto map = [](long long p, long long v, long long size, long long pixels) {
+    if (size <= 0 || pixels <= 0) return 0LL;
+    long long d = p - v;
+    long long out = d < 0 ? 0 : d * pixels / size;
+    return std::min(out, pixels - 1);
+  };
+  *x = static_cast<int>(map(px, vx, vw, width));
+  *y = static_cast<int>(map(py, vy, vh, height));
+}
+
+int ChooseDisplayScale(int setting, int height, int screenHeight) {
+  if (setting > 0) return setting;
+  if (height <= 0) return 1;
+  return std::max(1, screenHeight * 2 / 3 / height);
+}
+
+namespace {
+std::atomic<int> g_DisplayScale{0};
+}
+
+void SetDisplayScale(int scale) { g_DisplayScale = std::max(scale, 0); }
+int DisplayScale() { return g_DisplayScale; }
 
 bool IsGuiThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
 

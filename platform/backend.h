@@ -10,10 +10,10 @@
 //   message box  ShowMessageBox
 //   event pump   PumpEvents, reporting to an EventSink
 //   audio        AudioDeviceCount, AudioDeviceName, OpenCapture, OpenPlayback
-// The display is the next service to come; it is added the same way, as a
-// group of methods beside these (a display window per HWND that shows a
-// 16-bit surface), with its input reaching the program through
-// EventSink::PostWindowMessage.
+//   display      OpenDisplay, CloseDisplay, PresentDisplay, BeginDisplayFrame,
+//                EndDisplayFrame, SetGameKeys: a display window per HWND
+//                that shows 16-bit pixels, its input reaching the program
+//                through EventSink::PostWindowMessage
 #pragma once
 
 #include <cstddef>
@@ -79,6 +79,50 @@ class AudioStream {
 
 enum class AudioDirection { Capture, Playback };
 
+// Pixel formats of a display: the ffFormat bits of the display properties
+// record.
+inline constexpr uint32_t kDisplay555 = 0x40;  // x RRRRR GGGGG BBBBB
+inline constexpr uint32_t kDisplay565 = 0x80;  // RRRRR GGGGGG BBBBB
+
+// An open display: Width x Height 16-bit pixels of Format; in its frame
+// memory (BeginDisplayFrame) pixel (x, y) lies x * XPitch + y * YPitch bytes
+// from pixel (0, 0). Scale is how many screen pixels a display pixel takes
+// each way in a window (0 when it fills the screen).
+struct DisplayLayout {
+  int Width = 0;
+  int Height = 0;
+  int XPitch = 2;
+  int YPitch = 0;
+  uint32_t Format = kDisplay555;
+  int Scale = 1;
+};
+
+// What a display is asked to be.
+struct DisplayRequest {
+  int Width = 240;
+  int Height = 320;
+  uint32_t Format = kDisplay555;
+  bool FullScreen = false;  // the whole screen, keeping the aspect ratio
+  std::string Title;        // of a window
+};
+
+// The pixel of a Width x Height display under the point (px, py) of a
+// viewport (the part of the window or screen that shows it, vx, vy, vw x vh),
+// held within the display so that a point on the border still names an
+// edge pixel.
+void ViewportToDisplay(int vx, int vy, int vw, int vh, int width, int height, int px, int py,
+                       int* x, int* y);
+
+// The scale of a display window: `setting` when above 0, else the largest
+// whole factor whose window is no taller than two thirds of the screen's
+// `screenHeight` (at least 1).
+int ChooseDisplayScale(int setting, int height, int screenHeight);
+
+// The scale setting the next display windows are opened with (0: choose
+// from the screen's height; the programs' `--scale N`).
+void SetDisplayScale(int scale);
+int DisplayScale();
+
 // Receives the backend's events, already in the program's terms. Called on
 // the GUI thread, from PumpEvents.
 class EventSink {
@@ -125,6 +169,36 @@ class Backend {
                                                    CaptureSink& sink, std::string* error) = 0;
   virtual std::unique_ptr<AudioStream> OpenPlayback(int id, const PcmFormat& format,
                                                     PlaybackSource& source, std::string* error) = 0;
+
+  // Display: one display per window, used from the GUI thread only. Input
+  // on it reaches `hwnd` through the event pump: the mouse as WM_MOUSEMOVE,
+  // WM_LBUTTONDOWN/UP and WM_RBUTTONDOWN/UP in display pixels, the keyboard
+  // as WM_KEYDOWN/UP, the close box as WM_CLOSE.
+  //
+  // Opens the display of `hwnd` (a window of Width x Height pixels times the
+  // scale, or the whole screen) and fills *layout. A display already open
+  // is kept as it is and reports its layout. False with *error set when it
+  // cannot be opened.
+  virtual bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout,
+                           std::string* error) = 0;
+  // Closes the display of `hwnd`, if it has one.
+  virtual void CloseDisplay(HWND hwnd) = 0;
+  // Shows w x h pixels at (x, y) of the display: `rect` is the first pixel
+  // of their top row, rows lie `pitch` bytes apart, in the display's format.
+  // The rest of the picture stays; what falls outside the display is left
+  // out. False when `hwnd` has no display.
+  virtual bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w,
+                              int h) = 0;
+  // The display's frame memory for drawing into: the address of pixel
+  // (0, 0), laid out as the display's layout says; null when `hwnd` has no
+  // display. EndDisplayFrame shows what was drawn. Every pixel of a frame
+  // must be written before it is shown.
+  virtual void* BeginDisplayFrame(HWND hwnd) = 0;
+  virtual void EndDisplayFrame(HWND hwnd) = 0;
+  // With `on`, game controllers' buttons reach `hwnd` as keys too: the
+  // pad as VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, buttons A, B, X as 'A', 'B',
+  // 'C' and Start as VK_RETURN.
+  virtual void SetGameKeys(HWND hwnd, bool on) = 0;
 };
 
 // The current backend. The first call picks it from the environment

@@ -412,6 +412,7 @@ BOOL DestroyWindow(HWND hwnd) {
   CallWindowProcedure(hwnd, WM_DESTROY, 0, 0);
   for (auto& [seq, child] : children) DestroyWindow(child);
   CallWindowProcedure(hwnd, WM_NCDESTROY, 0, 0);
+  platform::CurrentBackend().CloseDisplay(hwnd);
   std::lock_guard<std::mutex> lk(Lock());
   Win().Windows.erase(hwnd);
   return TRUE;
@@ -420,6 +421,25 @@ BOOL DestroyWindow(HWND hwnd) {
 BOOL IsWindow(HWND hwnd) {
   std::lock_guard<std::mutex> lk(Lock());
   return FindWindowLocked(hwnd) ? TRUE : FALSE;
+}
+
+int GetWindowText(HWND hwnd, LPSTR text, int maxCount) {
+  std::string title;
+  {
+    std::lock_guard<std::mutex> lk(Lock());
+    auto w = FindWindowLocked(hwnd);
+    if (!w) {
+      SetError(ERROR_INVALID_WINDOW_HANDLE);
+      if (text && maxCount > 0) *text = 0;
+      return 0;
+    }
+    title = w->Title;
+  }
+  if (!text || maxCount <= 0) return 0;
+  size_t n = std::min(title.size(), static_cast<size_t>(maxCount - 1));
+  std::memcpy(text, title.data(), n);
+  text[n] = 0;
+  return static_cast<int>(n);
 }
 
 HWND FindWindow(LPCSTR className, LPCSTR windowName) {

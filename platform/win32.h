@@ -322,11 +322,15 @@ HWND CreateWindowEx(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD st
                     LPVOID param);
 
 // Sends WM_DESTROY, destroys the child windows (oldest first), sends
-// WM_NCDESTROY and forgets the window. Only the window's own thread may
-// destroy it.
+// WM_NCDESTROY, closes the window's display (if it has one) and forgets the
+// window. Only the window's own thread may destroy it.
 BOOL DestroyWindow(HWND hwnd);
 
 BOOL IsWindow(HWND hwnd);
+
+// Copies the window's title into `text` (at most maxCount - 1 characters and
+// a terminating 0) and returns its length; 0 for an unknown window.
+int GetWindowText(HWND hwnd, LPSTR text, int maxCount);
 
 // The first window, of any thread, whose class and title match (a null
 // argument matches anything); null when there is none.

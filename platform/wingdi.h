@@ -1,7 +1,8 @@
 // The BMP records: the file header, the device-independent bitmap's info
 // header and colour table entries, byte for byte as they are stored in a BMP
 // file (little-endian, no padding). A bitmap resource starts at its
-// BITMAPINFOHEADER, as on Windows.
+// BITMAPINFOHEADER, as on Windows. And the little of GDI that puts such a
+// bitmap's pixels in a window: GetDC, SetDIBitsToDevice, ReleaseDC.
 //
 // Field types are fixed-width so that the layout is the same everywhere;
 // code that reads these records from bytes of unknown alignment copies them
@@ -9,6 +10,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "platform/win32.h"
 
 #pragma pack(push, 2)
 struct BITMAPFILEHEADER {
@@ -70,3 +73,27 @@ static_assert(sizeof(RGBQUAD) == 4);
 #define BI_RLE8 1
 #define BI_RLE4 2
 #define BI_BITFIELDS 3
+
+// GDI -----------------------------------------------------------------------------
+
+typedef struct DeviceContext* HDC;
+
+#define DIB_RGB_COLORS 0
+
+// A device context for drawing into `hwnd` (GetDC(nullptr): the screen's,
+// which nothing here draws into). Release it with ReleaseDC.
+HDC GetDC(HWND hwnd);
+int ReleaseDC(HWND hwnd, HDC hdc);
+
+// Puts w x h pixels of a DIB at (xDest, yDest) of the window: those whose
+// top-left is (xSrc, ySrc) of the image (counted from the top for a
+// top-down DIB, from the bottom for a bottom-up one, as on Windows).
+// `bits` holds `lines` scan lines starting at scan line `startScan`; pixels
+// of other scan lines are left out. The window's display (its display
+// window, platform/backend.h) opens at the DIB's size when it is first drawn
+// into. Only 16-bit 5-5-5 DIBs (BI_RGB) are drawn. Returns the number of
+// scan lines drawn, or 0 when nothing could be: no window, another format,
+// or a display that would not open (said once, as a failure notice).
+int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc, int ySrc,
+                      UINT startScan, UINT lines, const void* bits, const BITMAPINFO* bmi,
+                      UINT colorUse);

@@ -12,6 +12,9 @@
 // - Message boxes: recorded (and written to standard error); the answer is
 //   the default button.
 // - Events: injected by tests (quit requests, window messages).
+// - Displays: kept in memory, each with the last frame shown and a count of
+//   frames; a frame can be written as a BMP file. Full-screen displays can
+//   be given any frame-buffer pitches, as handheld displays have.
 //
 // The capture devices of a program run with --headless come from the
 // environment variable ZELVARO_HEADLESS_CAPTURE (ParseCaptureScripts).
@@ -93,7 +96,8 @@ platform::Backend& TheBackend();
 // Makes the headless backend current (aborts with a message if it cannot).
 void Use();
 
-// Forgets the devices, recorded message boxes and injected events, and puts
+// Forgets the devices, recorded message boxes, injected events, closed
+// displays and display pitches, and puts
 // back one playback device and the capture devices of
 // ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps running.
 void Reset();
@@ -118,6 +122,34 @@ std::vector<RecordedMessageBox> MessageBoxes();
 
 void InjectQuit();
 void InjectWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Displays ----------------------------------------------------------------------
+
+// The pitches of the frame memory of full-screen displays opened from now
+// on (bytes from a pixel to the one on its right and to the one below):
+// negative ones run right to left or bottom up, (640, -2) is a display
+// mounted turned by a quarter turn. (0, 0) restores the default, 2 and twice
+// the width, which windowed displays always have.
+void SetDisplayPitches(int xPitch, int yPitch);
+
+struct DisplayState {
+  bool Open = false;
+  std::string Title;
+  bool FullScreen = false;
+  platform::DisplayLayout Layout;
+  uint64_t Frames = 0;         // frames shown: presents and ended frames
+  std::vector<uint16_t> Pixels;  // the last frame shown, Width x Height, top row first
+};
+
+// The display of `hwnd`: the open one, else the last one it had (Open
+// false); an empty state when it never had one.
+DisplayState Display(HWND hwnd);
+
+// Writes the last frame of `hwnd`'s display as a 24-bit BMP file. False with
+// *error set when there is none or the file cannot be written. With the
+// environment variable ZELVARO_HEADLESS_SCREENSHOT set to a path, every
+// display writes its last frame there when it closes.
+bool SaveDisplay(HWND hwnd, const std::string& path, std::string* error);
 
 // The virtual clock in milliseconds, not wrapped.
 uint64_t Now();

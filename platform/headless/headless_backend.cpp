@@ -1,5 +1,6 @@
 // The headless backend (headless.h): virtual clock, scripted audio devices,
-// recorded message boxes, injected events. It has no display.
+// recorded message boxes, injected events; its displays are in
+// headless_display.cpp.
 #include <sched.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <mutex>
 
 #include "platform/headless/headless.h"
+#include "platform/headless/headless_display.h"
 #include "platform/win32_kernel.h"
 
 namespace headless {
@@ -295,6 +297,19 @@ class Headless : public platform::Backend {
                                                       platform::PlaybackSource& source,
                                                       std::string* error) override;
 
+  bool OpenDisplay(HWND hwnd, const platform::DisplayRequest& request,
+                   platform::DisplayLayout* layout, std::string* error) override {
+    return display::Open(hwnd, request, layout, error);
+  }
+  void CloseDisplay(HWND hwnd) override { display::Close(hwnd); }
+  bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w,
+                      int h) override {
+    return display::Present(hwnd, rect, pitch, x, y, w, h);
+  }
+  void* BeginDisplayFrame(HWND hwnd) override { return display::BeginFrame(hwnd); }
+  void EndDisplayFrame(HWND hwnd) override { display::EndFrame(hwnd); }
+  void SetGameKeys(HWND hwnd, bool on) override { display::SetGameKeys(hwnd, on); }
+
   void Forget(const std::shared_ptr<Timed>& t) {
     std::lock_guard<std::mutex> lk(m_Mutex);
     m_Timed.erase(std::remove(m_Timed.begin(), m_Timed.end(), t), m_Timed.end());
@@ -481,6 +496,7 @@ void Use() {
 }
 
 void Reset() {
+  display::Reset();
   if (!TheHeadless().ResetDevices())
     std::fprintf(stderr, "headless: devices kept: an audio device is still open\n");
 }

@@ -1,14 +1,15 @@
 // The real backend over SDL2: audio capture and playback (SDL converts to
 // and from the hardware's format), the monotonic clock, message boxes (SDL's
-// where a display exists, standard error otherwise) and the event pump
-// (SDL_QUIT). It leaves out the display and its input, which come with the
-// display service.
+// where a display exists, standard error otherwise), the event pump
+// (SDL_QUIT, and each display's input) and the displays (sdl_display.cpp).
 //
 // SDL never installs signal handlers here: the message layer turns SIGINT
 // and SIGTERM into requests to end. Monitors of output devices are listed
 // as capture devices (PulseAudio hides them otherwise), so a sound playing
 // on the computer can be tuned too; SDL_AUDIO_INCLUDE_MONITORS=0 hides them.
 #include "platform/sdl/sdl_backend.h"
+
+#include "platform/sdl/sdl_display.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
@@ -97,6 +98,19 @@ class Sdl : public Backend {
                                            std::string* error) override;
   std::unique_ptr<AudioStream> OpenPlayback(int id, const PcmFormat& format, PlaybackSource& source,
                                             std::string* error) override;
+
+  bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout,
+                   std::string* error) override {
+    return sdl::OpenDisplay(hwnd, request, layout, error);
+  }
+  void CloseDisplay(HWND hwnd) override { sdl::CloseDisplay(hwnd); }
+  bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w,
+                      int h) override {
+    return sdl::PresentDisplay(hwnd, rect, pitch, x, y, w, h);
+  }
+  void* BeginDisplayFrame(HWND hwnd) override { return sdl::BeginDisplayFrame(hwnd); }
+  void EndDisplayFrame(HWND hwnd) override { sdl::EndDisplayFrame(hwnd); }
+  void SetGameKeys(HWND hwnd, bool on) override { sdl::SetGameKeys(hwnd, on); }
 
   // Serialises SDL's audio calls (SDL does not guard opening, closing and
   // listing against each other).
@@ -297,7 +311,10 @@ void Sdl::PumpEvents(EventSink& sink) {
   if (!SDL_WasInit(SDL_INIT_EVENTS)) return;
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
-    if (e.type == SDL_QUIT) sink.QuitRequested();
+    if (e.type == SDL_QUIT)
+      sink.QuitRequested();
+    else
+      sdl::HandleDisplayEvent(e, sink);
   }
 }
 

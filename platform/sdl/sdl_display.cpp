@@ -1,0 +1,379 @@
+// The SDL backend's displays: one SDL window per HWND with a renderer and a
+// streaming texture of the display's 16-bit format, drawn with nearest-pixel
+// scaling into the largest whole-factor viewport the window allows (a
+// window opened at the chosen scale is exactly that), centred on black. A
+// full-screen display covers the desktop. Mouse and touch positions are
+// mapped back through the viewport, so the program sees display pixels;
+// keys become Windows virtual keys; game controllers' buttons become keys
+// for a display that asked for them.
+//
+// It leaves out window resizing by the program, several screens (displays
+// open on the first), high-DPI back buffers and text input.
+#include "platform/sdl/sdl_display.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace platform::sdl {
+namespace {
+
+struct Display {
+  SDL_Window* Window = nullptr;
+  SDL_Renderer* Renderer = nullptr;
+  SDL_Texture* Texture = nullptr;
+  DisplayLayout Layout;
+  bool FullScreen = false;
+  bool GameKeys = false;
+  bool Locked = false;
+};
+
+// GUI thread only, like everything of SDL's video.
+std::map<HWND, Display>& Displays() {
+  static auto* displays = new std::map<HWND, Display>;
+  return *displays;
+}
+
+std::vector<SDL_GameController*>& Controllers() {
+  static auto* controllers = new std::vector<SDL_GameController*>;
+  return *controllers;
+}
+
+bool EnsureVideo(std::string* error) {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
+  // The window's close box closes that window only (WM_CLOSE); the program
+  // decides whether to end. The screen saver stays the user's to control.
+  SDL_SetHintWithPriority(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0", SDL_HINT_OVERRIDE);
+  SDL_SetHintWithPriority(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1", SDL_HINT_DEFAULT);
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (error) *error = std::string("no video driver could start (") + SDL_GetError() + ")";
+    return false;
+  }
+  return true;
+}
+
+void ReleaseDisplay(Display& d) {
+  if (d.Locked && d.Texture) SDL_UnlockTexture(d.Texture);
+  if (d.Texture) SDL_DestroyTexture(d.Texture);
+  if (d.Renderer) SDL_DestroyRenderer(d.Renderer);
+  if (d.Window) SDL_DestroyWindow(d.Window);
+  d = Display{};
+}
+
+// The part of an outw x outh output that shows a w x h display: the largest
+// whole factor that fits, or (on a smaller output) the largest size of the
+// same shape; centred.
+SDL_Rect Viewport(int outw, int outh, int w, int h) {
+  SDL_Rect r{0, 0, outw, outh};
+  if (w <= 0 || h <= 0 || outw <= 0 || outh <= 0) return r;
+  int k = std::min(outw / w, outh / h);
+  if (k >= 1) {
+    r.w = w * k;
+    r.h = h * k;
+  } else if (static_cast<long long>(outw) * h <= static_cast<long long>(outh) * w) {
+    r.w = outw;
+    r.h = static_cast<int>(static_cast<long long>(outw) * h / w);
+  } else {
+    r.h = outh;
+    r.w = static_cast<int>(static_cast<long long>(outh) * w / h);
+  }
+  r.x = (outw - r.w) / 2;
+  r.y = (outh - r.h) / 2;
+  return r;
+}
+
+SDL_Rect WindowViewport(const Display& d) {
+  int ww = 0, wh = 0;
+  SDL_GetWindowSize(d.Window, &ww, &wh);
+  return Viewport(ww, wh, d.Layout.Width, d.Layout.Height);
+}
+
+void Show(Display& d) {
+  int ow = 0, oh = 0;
+  SDL_GetRendererOutputSize(d.Renderer, &ow, &oh);
+  SDL_Rect dst = Viewport(ow, oh, d.Layout.Width, d.Layout.Height);
+  if (dst.w != ow || dst.h != oh) {
+    SDL_SetRenderDrawColor(d.Renderer, 0, 0, 0, 255);
+    SDL_RenderClear(d.Renderer);
+  }
+  SDL_RenderCopy(d.Renderer, d.Texture, nullptr, &dst);
+  SDL_RenderPresent(d.Renderer);
+}
+
+Display* Find(HWND hwnd) {
+  auto it = Displays().find(hwnd);
+  return it == Displays().end() ? nullptr : &it->second;
+}
+
+// The display whose SDL window has this id.
+bool FindByWindow(Uint32 windowId, HWND* hwnd, Display** display) {
+  for (auto& [h, d] : Displays())
+    if (d.Window && SDL_GetWindowID(d.Window) == windowId) {
+      *hwnd = h;
+      *display = &d;
+      return true;
+    }
+  return false;
+}
+
+UINT VirtualKey(SDL_Keycode k) {
+  if (k >= SDLK_a && k <= SDLK_z) return static_cast<UINT>('A' + (k - SDLK_a));
+  if (k >= SDLK_0 && k <= SDLK_9) return static_cast<UINT>('0' + (k - SDLK_0));
+  if (k >= SDLK_F1 && k <= SDLK_F12) return static_cast<UINT>(VK_F1 + (k - SDLK_F1));
+  switch (k) {
+    case SDLK_LEFT:
+      return VK_LEFT;
+    case SDLK_RIGHT:
+      return VK_RIGHT;
+    case SDLK_UP:
+      return VK_UP;
+    case SDLK_DOWN:
+      return VK_DOWN;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+      return VK_RETURN;
+    case SDLK_ESCAPE:
+      return VK_ESCAPE;
+    case SDLK_SPACE:
+      return VK_SPACE;
+    case SDLK_BACKSPACE:
+      return VK_BACK;
+    case SDLK_TAB:
+      return VK_TAB;
+    case SDLK_HOME:
+      return VK_HOME;
+    case SDLK_END:
+      return VK_END;
+    case SDLK_PAGEUP:
+      return VK_PRIOR;
+    case SDLK_PAGEDOWN:
+      return VK_NEXT;
+    case SDLK_INSERT:
+      return VK_INSERT;
+    case SDLK_DELETE:
+      return VK_DELETE;
+    case SDLK_PAUSE:
+      return VK_PAUSE;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT:
+      return VK_SHIFT;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL:
+      return VK_CONTROL;
+    case SDLK_LALT:
+    case SDLK_RALT:
+      return VK_MENU;
+    default:
+      return 0;
+  }
+}
+
+UINT ControllerKey(Uint8 button) {
+  switch (button) {
+    case SDL_CONTROLLER_BUTTON_DPAD_UP:
+      return VK_UP;
+    case SDL_CONTROLLER_BUTTON_DPAD_DOWN:
+      return VK_DOWN;
+    case SDL_CONTROLLER_BUTTON_DPAD_LEFT:
+      return VK_LEFT;
+    case SDL_CONTROLLER_BUTTON_DPAD_RIGHT:
+      return VK_RIGHT;
+    case SDL_CONTROLLER_BUTTON_A:
+      return 'A';
+    case SDL_CONTROLLER_BUTTON_B:
+      return 'B';
+    case SDL_CONTROLLER_BUTTON_X:
+      return 'C';
+    case SDL_CONTROLLER_BUTTON_START:
+      return VK_RETURN;
+    default:
+      return 0;
+  }
+}
+
+void OpenController(int index) {
+  if (!SDL_IsGameController(index)) return;
+  if (SDL_GameController* c = SDL_GameControllerOpen(index)) Controllers().push_back(c);
+}
+
+LPARAM PointParam(const Display& d, int px, int py) {
+  SDL_Rect v = WindowViewport(d);
+  int x = 0, y = 0;
+  ViewportToDisplay(v.x, v.y, v.w, v.h, d.Layout.Width, d.Layout.Height, px, py, &x, &y);
+  return MAKELPARAM(x, y);
+}
+
+WPARAM MouseKeys() {
+  Uint32 state = SDL_GetMouseState(nullptr, nullptr);
+  WPARAM keys = 0;
+  if (state & SDL_BUTTON_LMASK) keys |= MK_LBUTTON;
+  if (state & SDL_BUTTON_RMASK) keys |= MK_RBUTTON;
+  return keys;
+}
+
+}  // namespace
+
+bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout,
+                 std::string* error) {
+  if (Display* open = Find(hwnd)) {
+    if (layout) *layout = open->Layout;
+    return true;
+  }
+  if (request.Width <= 0 || request.Height <= 0 || request.Width > 16384 ||
+      request.Height > 16384 || (request.Format != kDisplay555 && request.Format != kDisplay565)) {
+    if (error) *error = "unsupported display size or format";
+    return false;
+  }
+  if (!EnsureVideo(error)) return false;
+  Display d;
+  d.FullScreen = request.FullScreen;
+  SDL_DisplayMode mode{};
+  int screenHeight = SDL_GetDesktopDisplayMode(0, &mode) == 0 ? mode.h : request.Height;
+  int scale =
+      request.FullScreen ? 0 : ChooseDisplayScale(DisplayScale(), request.Height, screenHeight);
+  int k = std::max(scale, 1);
+  Uint32 flags = request.FullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
+  d.Window = SDL_CreateWindow(request.Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                              request.Width * k, request.Height * k, flags);
+  if (d.Window) d.Renderer = SDL_CreateRenderer(d.Window, -1, 0);
+  Uint32 format = request.Format == kDisplay565 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB555;
+  if (d.Renderer)
+    d.Texture = SDL_CreateTexture(d.Renderer, format, SDL_TEXTUREACCESS_STREAMING, request.Width,
+                                  request.Height);
+  void* pixels = nullptr;
+  int pitch = 0;
+  if (!d.Texture || SDL_LockTexture(d.Texture, nullptr, &pixels, &pitch) != 0) {
+    if (error) *error = std::string("the display window would not open (") + SDL_GetError() + ")";
+    ReleaseDisplay(d);
+    return false;
+  }
+  // Black until the program's first frame.
+  for (int row = 0; row < request.Height; row++)
+    std::memset(static_cast<unsigned char*>(pixels) + static_cast<size_t>(row) * pitch, 0,
+                static_cast<size_t>(request.Width) * 2);
+  SDL_UnlockTexture(d.Texture);
+  SDL_SetTextureScaleMode(d.Texture, SDL_ScaleModeNearest);
+  d.Layout = DisplayLayout{request.Width, request.Height, 2, pitch, request.Format, scale};
+  Show(d);
+  if (layout) *layout = d.Layout;
+  Displays()[hwnd] = d;
+  return true;
+}
+
+void CloseDisplay(HWND hwnd) {
+  auto it = Displays().find(hwnd);
+  if (it == Displays().end()) return;
+  ReleaseDisplay(it->second);
+  Displays().erase(it);
+}
+
+bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w, int h) {
+  Display* d = Find(hwnd);
+  if (!d || d->Locked || !rect) return false;
+  long long x0 = std::max(x, 0), y0 = std::max(y, 0);
+  long long x1 = std::min<long long>(static_cast<long long>(x) + w, d->Layout.Width);
+  long long y1 = std::min<long long>(static_cast<long long>(y) + h, d->Layout.Height);
+  if (x0 < x1 && y0 < y1) {
+    SDL_Rect r{static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+               static_cast<int>(y1 - y0)};
+    const auto* first =
+        reinterpret_cast<const unsigned char*>(rect) + (y0 - y) * pitch + (x0 - x) * 2;
+    SDL_UpdateTexture(d->Texture, &r, first, pitch);
+  }
+  Show(*d);
+  return true;
+}
+
+void* BeginDisplayFrame(HWND hwnd) {
+  Display* d = Find(hwnd);
+  if (!d) return nullptr;
+  if (d->Locked) SDL_UnlockTexture(d->Texture);
+  void* pixels = nullptr;
+  int pitch = 0;
+  if (SDL_LockTexture(d->Texture, nullptr, &pixels, &pitch) != 0 || pitch != d->Layout.YPitch) {
+    if (pixels) SDL_UnlockTexture(d->Texture);
+    d->Locked = false;
+    return nullptr;
+  }
+  d->Locked = true;
+  return pixels;
+}
+
+void EndDisplayFrame(HWND hwnd) {
+  Display* d = Find(hwnd);
+  if (!d || !d->Locked) return;
+  SDL_UnlockTexture(d->Texture);
+  d->Locked = false;
+  Show(*d);
+}
+
+void SetGameKeys(HWND hwnd, bool on) {
+  Display* d = Find(hwnd);
+  if (!d) return;
+  d->GameKeys = on;
+  if (on && !SDL_WasInit(SDL_INIT_GAMECONTROLLER) &&
+      SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0) {
+    for (int i = 0; i < SDL_NumJoysticks(); i++) OpenController(i);
+  }
+}
+
+void HandleDisplayEvent(const SDL_Event& e, EventSink& sink) {
+  HWND hwnd = nullptr;
+  Display* d = nullptr;
+  switch (e.type) {
+    case SDL_WINDOWEVENT:
+      if (!FindByWindow(e.window.windowID, &hwnd, &d)) return;
+      if (e.window.event == SDL_WINDOWEVENT_CLOSE) sink.PostWindowMessage(hwnd, WM_CLOSE, 0, 0);
+      if (e.window.event == SDL_WINDOWEVENT_EXPOSED && !d->Locked) Show(*d);
+      return;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      if (!FindByWindow(e.button.windowID, &hwnd, &d)) return;
+      bool down = e.type == SDL_MOUSEBUTTONDOWN;
+      UINT message;
+      if (e.button.button == SDL_BUTTON_LEFT)
+        message = down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+      else if (e.button.button == SDL_BUTTON_RIGHT)
+        message = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+      else
+        return;
+      sink.PostWindowMessage(hwnd, message, MouseKeys(), PointParam(*d, e.button.x, e.button.y));
+      return;
+    }
+    case SDL_MOUSEMOTION: {
+      if (!FindByWindow(e.motion.windowID, &hwnd, &d)) return;
+      WPARAM keys = 0;
+      if (e.motion.state & SDL_BUTTON_LMASK) keys |= MK_LBUTTON;
+      if (e.motion.state & SDL_BUTTON_RMASK) keys |= MK_RBUTTON;
+      sink.PostWindowMessage(hwnd, WM_MOUSEMOVE, keys, PointParam(*d, e.motion.x, e.motion.y));
+      return;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+      if (!FindByWindow(e.key.windowID, &hwnd, &d)) return;
+      UINT vk = VirtualKey(e.key.keysym.sym);
+      if (vk) sink.PostWindowMessage(hwnd, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, 0);
+      return;
+    }
+    case SDL_CONTROLLERDEVICEADDED:
+      OpenController(e.cdevice.which);
+      return;
+    case SDL_CONTROLLERBUTTONDOWN:
+    case SDL_CONTROLLERBUTTONUP: {
+      UINT vk = ControllerKey(e.cbutton.button);
+      if (!vk) return;
+      for (auto& [h, display] : Displays())
+        if (display.GameKeys) {
+          sink.PostWindowMessage(h, e.type == SDL_CONTROLLERBUTTONDOWN ? WM_KEYDOWN : WM_KEYUP, vk,
+                                 0);
+          return;
+        }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+}  // namespace platform::sdl
