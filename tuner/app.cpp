@@ -1,0 +1,271 @@
+// The tuner application: module globals, callbacks, and the tuner screen's
+// drawing from a reading.
+#include "app.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+
+#include "analysis.h"
+
+CWaveInThread waveIn;
+CWaveOutThread waveOut;
+ButtonArray buttons;
+Font font;
+Font bigfont;
+CDib Meter;
+CDib Arrows;
+int AdjustMode = 0;
+char szTriggerLevel[16] = "Trigger: 1";
+int SquareScreen = 0;
+TunerState Tuner;
+
+const SegmentColour SignalStrength[10] = {
+    {0, 255, 0},   {64, 255, 0},  {128, 255, 0}, {192, 255, 0}, {255, 255, 0},
+    {255, 255, 0}, {255, 192, 0}, {255, 128, 0}, {255, 64, 0},  {255, 0, 0},
+};
+
+namespace {
+
+// Screen layout.
+constexpr int kArrowMargin = 15;       // arrows at (15, 15) and (225 - W/2, 15)
+constexpr int kNoteNameY = 48;
+constexpr int kReferenceY = 76;
+constexpr int kStatusY = 140;
+constexpr int kPivotX = 120, kPivotY = 117;
+constexpr int kNeedleLength = 80;
+constexpr int kNeedleWidth = 3;        // desk; the pocket draws one pixel
+constexpr double kRadiansPerDegree = 0.017453292519943295;
+constexpr int kButtonY = 290;
+
+// The spectrum view: baseline and tallest bar on a 320-line screen and on
+// the square pocket screen.
+constexpr int kBaseline = 258, kMaxBar = 60;
+constexpr int kSquareBaseline = 219, kSquareMaxBar = 30;
+constexpr double kFullScale = 1073676289.0;  // 32767 squared: 0 dB
+constexpr float kMarkerLimit = 4000.0f;      // no marker from here on
+
+// Octave bands: integer frequencies lower <= f < upper, in Hz.
+constexpr int BinsOctave[8][2] = {
+    {32, 64},    {65, 109},    {110, 219},   {220, 439},
+    {440, 879},  {880, 1759},  {1760, 3519}, {3520, 7040},
+};
+
+unsigned short Black() { return ColorValue(0, 0, 0); }
+
+// Copies `text` into `out` without its trailing blanks.
+void WithoutTrailingBlanks(const char* text, char* out, size_t size) {
+  std::snprintf(out, size, "%s", text ? text : "");
+  size_t n = std::strlen(out);
+  while (n > 0 && out[n - 1] == ' ') out[--n] = '\0';
+}
+
+// The meter image over the screen: a straight copy of its rows when the
+// widths agree, else a clipped block copy.
+void CopyBackground(CDib* screen) {
+  if (!Meter.m_Bits) return;
+  if (Meter.W == screen->W) {
+    int rows = Meter.H < screen->H ? Meter.H : screen->H;
+    std::memcpy(screen->m_Bits, Meter.m_Bits,
+                static_cast<size_t>(rows) * static_cast<size_t>(Meter.W) * sizeof(PIXEL));
+  } else {
+    screen->BitBlt(0, 0, Meter.W, Meter.H, &Meter, 0, 0, kCopyBlock);
+  }
+}
+
+void DrawUnlitArrows(CDib* dib) {
+  const int aw = Arrows.W / 2, ah = Arrows.H / 2;
+  dib->BitBlt(kArrowMargin, kArrowMargin, aw, ah, &Arrows, 0, ah, kCopyTransparent);
+  dib->BitBlt(240 - kArrowMargin - aw, kArrowMargin, aw, ah, &Arrows, 0, 0, kCopyTransparent);
+}
+
+}  // namespace
+
+void UpdateButtonBuffers() {
+  if (TriggerLevel)
+    std::snprintf(szTriggerLevel, sizeof(szTriggerLevel), "Trigger: %d", TriggerLevel);
+  else
+    std::snprintf(szTriggerLevel, sizeof(szTriggerLevel), "Trigger: OFF");
+}
+
+void waveInEventCB(_WAVE_IN_EVENT event) {
+  if (event == WAVE_IN_OVERFLOW) waveIn.ResetBuffer();
+}
+
+void waveOutEventCB(_WAVE_OUT_EVENT event) {
+  if (event == WAVE_OUT_UNDERRUN) waveOut.ResetBuffer();
+}
+
+void LoadTunerScreen(void* module) {
+  font.LoadGAPIFont(module, "MENUFONT");
+  bigfont.LoadFont(module, "FONT3");
+  Meter.LoadBMP(module, SquareScreen ? "METER_SMALL" : "METER");
+  Arrows.LoadBMP(module, "ARROWS");
+  Arrows.SetTransparentColor(Arrows.GetPixel(0, 0));
+  // The pocket keeps the unlit arrows in its background too.
+  if constexpr (kPocket) DrawUnlitArrows(&Meter);
+
+  buttons.DeleteButtons();
+  if (!SquareScreen) {
+    buttons.AddButton(ID_TRIGGER, szTriggerLevel, 15, kButtonY, 100, 20, 0);
+    buttons.AddButton(ID_EXIT, "Exit", 125, kButtonY, 100, 20, 0);
+    buttons.SetButtonColor(ID_EXIT, ColorValue(0, 0, 0), ColorValue(224, 224, 192), -1, -1);
+    buttons.SetButtonColor(ID_TRIGGER, ColorValue(0, 0, 0), ColorValue(224, 224, 192), -1, -1);
+  }
+  UpdateButtonBuffers();
+}
+
+int PaintTunerFrame(CDib* screen, PieceSource& source, TunerReading* shown) {
+  TunerSettings settings;
+  settings.TriggerLevel = TriggerLevel;
+  settings.MeterAdjust = MeterAdjust;
+  settings.AdjustMode = AdjustMode;
+  TunerReading reading;
+  if (!ReadingStep(Tuner, source, settings, reading)) return 0;
+  DrawTunerScreen(screen, reading, Tuner.bufferlen >= kWindowSize);
+  if (shown) *shown = reading;
+  return 1;
+}
+
+void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull) {
+  if (!screen || !screen->m_Bits) return;
+  const unsigned short black = Black();
+  const int aw = Arrows.W / 2, ah = Arrows.H / 2;
+  const int sharpX = 240 - kArrowMargin - aw;
+
+  CopyBackground(screen);
+  DrawUnlitArrows(screen);
+  font.Print(screen, -1, kStatusY, r.Status, 0, kCopyTransparent);
+
+  if (r.Valid) {
+    char text[32];
+    WithoutTrailingBlanks(r.Name, text, sizeof(text));
+    bigfont.Print(screen, -1, kNoteNameY, text, black, kCopySilhouette);
+    std::snprintf(text, sizeof(text), "%0.2fHz", static_cast<double>(r.Nearest));
+    buttonfont.Print(screen, -1, kReferenceY, text, black, kCopySilhouette);
+  }
+  if (r.SharpLit) screen->BitBlt(sharpX, kArrowMargin, aw, ah, &Arrows, aw, 0, kCopyTransparent);
+  if (r.FlatLit) screen->BitBlt(kArrowMargin, kArrowMargin, aw, ah, &Arrows, aw, ah, kCopyTransparent);
+
+  // 0 degrees points straight up, +90 right, -90 left.
+  const double t = (180 - r.Angle) * kRadiansPerDegree;
+  const int dx = static_cast<int>(kNeedleLength * std::sin(t));
+  const int dy = static_cast<int>(kNeedleLength * std::cos(t));
+  if constexpr (kPocket)
+    screen->Line(static_cast<float>(kPivotX), static_cast<float>(kPivotY),
+                 static_cast<float>(kPivotX + dx), static_cast<float>(kPivotY + dy), black);
+  else
+    DrawWideLine(screen, kPivotX, kPivotY, kPivotX + dx, kPivotY + dy, kNeedleWidth, black);
+
+  if (windowFull) {
+#if ZELVARO_POCKET
+    if (r.Valid)
+      DrawSpectrumAnalyser2(screen, r.Nearest, r.Name);
+    else
+      DrawSpectrumAnalyser2(screen, 0.0f, nullptr);
+#else
+    if (r.Valid)
+      DrawSpectrumAnalyser2(screen, r.Nearest, r.Name, r.Octave);
+    else
+      DrawSpectrumAnalyser2(screen, 0.0f, nullptr, 0);
+#endif
+  }
+
+  for (int i = 0; i < 10; i++) {
+    const SegmentColour& c = SignalStrength[i];
+    unsigned short colour = i < r.Bars ? ColorValue(c.r, c.g, c.b)
+                                       : ColorValue(c.r >> 2, c.g >> 2, c.b >> 2);
+    screen->Fill(21 + 20 * i, 6, 39 + 20 * i, 10, colour);
+  }
+
+  buttons.Paint(screen);
+}
+
+void DrawWideLine(CDib* dib, int x1, int y1, int x2, int y2, int width, unsigned short colour) {
+  if (!dib || !dib->m_Bits || width < 1) return;
+  // Exact integer tests: a pixel centre q is on the line when its distance
+  // to the segment is at most width/2, i.e. 4 d^2 <= width^2.
+  const int64_t dx = static_cast<int64_t>(x2) - x1, dy = static_cast<int64_t>(y2) - y1;
+  const int64_t len2 = dx * dx + dy * dy;
+  const int64_t w2 = static_cast<int64_t>(width) * width;
+  const int64_t reach = width / 2 + 1;
+  const int64_t left = std::max<int64_t>(std::min<int64_t>(x1, x2) - reach, 0);
+  const int64_t right = std::min<int64_t>(std::max<int64_t>(x1, x2) + reach, dib->W - 1);
+  const int64_t top = std::max<int64_t>(std::min<int64_t>(y1, y2) - reach, 0);
+  const int64_t bottom = std::min<int64_t>(std::max<int64_t>(y1, y2) + reach, dib->H - 1);
+  for (int64_t y = top; y <= bottom; y++) {
+    PIXEL* row = dib->m_Bits + y * dib->W;
+    for (int64_t x = left; x <= right; x++) {
+      const int64_t wx = x - x1, wy = y - y1;
+      const int64_t dot = wx * dx + wy * dy;
+      bool on;
+      if (len2 == 0 || dot <= 0) {
+        on = 4 * (wx * wx + wy * wy) <= w2;
+      } else if (dot >= len2) {
+        const int64_t ex = x - x2, ey = y - y2;
+        on = 4 * (ex * ex + ey * ey) <= w2;
+      } else {
+        const int64_t cross = wx * dy - wy * dx;
+        on = 4 * cross * cross <= w2 * len2;
+      }
+      if (on) row[x] = colour;
+    }
+  }
+}
+
+#if ZELVARO_POCKET
+void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name) {
+#else
+void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octave) {
+  (void)octave;
+#endif
+  if (!outbuf || !dib || outbuf_size < 2) return;
+  const int B = SquareScreen ? kSquareBaseline : kBaseline;
+  const int M = SquareScreen ? kSquareMaxBar : kMaxBar;
+
+  // One pass over the bins with a running band index; bins below the first
+  // band and on the gaps between bands count for none.
+  double sum[8] = {};
+  int count[8] = {};
+  int c = 0, selected = -1;
+  const unsigned long bins = outbuf_size / 2;
+  for (unsigned long k = 0; k < bins; k++) {
+    const long f = static_cast<long>(static_cast<unsigned long long>(k) * kSampleRate / outbuf_size);
+    if (f > BinsOctave[c][1] && c < 7) c++;
+    if (BinsOctave[c][0] <= notefreq && notefreq < BinsOctave[c][1]) selected = c;
+    if (BinsOctave[c][0] <= f && f < BinsOctave[c][1]) {
+      sum[c] += outbuf[k];
+      count[c]++;
+    }
+  }
+
+  const unsigned short black = Black();
+  const unsigned short red = ColorValue(255, 0, 0), green = ColorValue(0, 255, 0);
+  for (int j = 0; j < 8; j++) {
+    // The meter adjustment scales the energy as it scales the frequency.
+    const double v = sum[j] + sum[j] * 0.001 * MeterAdjust;
+    double level = -100.0;
+    if (v != 0 && count[j] > 0) level = 10 * std::log10(v / kFullScale / count[j]) - 30;
+    if (!(level >= -100.0)) level = -100.0;  // also a spectrum gone bad (NaN)
+    if (level > 0) level = 0;
+    const int h = static_cast<int>((level + 100) * M * 0.01);
+    const int left = 20 + 25 * j;
+
+    if (j == selected && notefreq > 0 && notefreq < kMarkerLimit) {
+      const int x0 = 25 * j + 12;
+      dib->Line(static_cast<float>(x0 + 20), static_cast<float>(B - M - 5),
+                static_cast<float>(x0 + 20), static_cast<float>(B - h - 2), black);
+      dib->hLine(left, B - h - 2, 22, black);
+      dib->Box(x0 + 5, B - M - 18, x0 + 35, B - M - 5, black);
+      if (name) {
+        char text[16];
+        WithoutTrailingBlanks(name, text, sizeof(text));
+        buttonfont.Print(dib, x0 + 20 - buttonfont.GetTextLength(text) / 2, B - M - 18, text,
+                         black, kCopySilhouette);
+      }
+    }
+    dib->Fill(left, B + 1 - h, left + 22, B, j == selected ? red : green);
+  }
+}

@@ -1,0 +1,96 @@
+// The tuner application: its module globals (capture, artwork, fonts,
+// buttons, settings), the capture callbacks, the trigger button's caption,
+// and the tuner screen's drawing: the view half of a frame, drawn from what
+// the reading step (reading.h) decided, and the octave-band spectrum view.
+#pragma once
+
+#include "button.h"
+#include "dib.h"
+#include "font.h"
+#include "prefs.h"
+#include "reading.h"
+#include "variant.h"
+#include "wavethreads.h"
+
+// Command identifiers of the two buttons (the wParam of WM_COMMAND).
+inline constexpr unsigned short ID_EXIT = 20;
+inline constexpr unsigned short ID_TRIGGER = 30;
+
+extern CWaveInThread waveIn;    // audio capture
+extern CWaveOutThread waveOut;  // playback object; the tuner never starts it
+extern ButtonArray buttons;     // trigger and exit
+extern Font font;               // "MENUFONT": the status line
+extern Font bigfont;            // "FONT3": the note name
+extern CDib Meter;              // the background ("METER", or "METER_SMALL" on a square pocket screen)
+extern CDib Arrows;             // the arrow sheet ("ARROWS"), four quadrants
+extern int AdjustMode;          // non-zero: the status line shows the adjustment
+// Caption of the trigger button; the button keeps a pointer to it, so a new
+// caption shows at once. Holds the longest, "Trigger: OFF".
+extern char szTriggerLevel[16];
+// Pocket: the display is square (240x240), so the short meter image is used,
+// the spectrum view is flatter and the hardware keys replace the buttons.
+// Always 0 on the desk.
+extern int SquareScreen;
+// The analysis window and the reading step's state between frames.
+extern TunerState Tuner;
+
+// Colours of the ten strength segments, left to right, as 8-bit red, green,
+// blue; unlit segments show a quarter of each.
+struct SegmentColour {
+  unsigned char r, g, b;
+};
+extern const SegmentColour SignalStrength[10];
+
+// "Trigger: %d" with TriggerLevel, or "Trigger: OFF" for level 0.
+void UpdateButtonBuffers();
+
+// Capture and playback callbacks; they run on the worker threads and only
+// restart a stalled ring.
+void waveInEventCB(_WAVE_IN_EVENT event);
+void waveOutEventCB(_WAVE_OUT_EVENT event);
+
+// Loads the tuner screen's fonts and images from the program's resources
+// (`module` is passed to FindResource), makes the arrow sheet's top-left
+// pixel transparent, and adds and colours the two buttons (none on a square
+// pocket screen, whose meter image gets the unlit arrows drawn in once).
+// Missing resources leave the surfaces empty; drawing then skips them.
+void LoadTunerScreen(void* module);
+
+// The capture thread as the reading step's source of pieces.
+class WaveInSource : public PieceSource {
+ public:
+  explicit WaveInSource(CWaveInThread& wave) : m_Wave(wave) {}
+  int ReadData(unsigned char* dest, unsigned long len) override {
+    return m_Wave.ReadData(dest, len);
+  }
+
+ private:
+  CWaveInThread& m_Wave;
+};
+
+// One frame of the tuner screen after the capture test: the reading step on
+// `Tuner` with the current settings, then the whole screen drawn into
+// `screen`. Returns 0, drawing nothing, when the window is full and no
+// piece was available; else 1, with the reading shown in *shown if given.
+int PaintTunerFrame(CDib* screen, PieceSource& source, TunerReading* shown = nullptr);
+
+// Draws the complete tuner screen for reading `r`: the background, the
+// arrows, status line, note name and reference frequency, needle, spectrum
+// view (once `windowFull`), strength bar and buttons.
+void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull);
+
+// A solid line `width` pixels wide from (x1, y1) to (x2, y2) with round
+// ends: every pixel whose centre lies within width/2 of the segment, clipped
+// to the surface. Used for the desk's needle.
+void DrawWideLine(CDib* dib, int x1, int y1, int x2, int y2, int width, unsigned short colour);
+
+// The octave-band spectrum view from the last estimate's power spectrum
+// (`outbuf`): eight bars, the band that holds `notefreq` red, and for
+// 0 < notefreq < 4000 a marker with `name` over it. notefreq 0 and a null
+// name: no reading. Nothing is drawn before the first estimate. The pocket
+// build has no octave argument.
+#if ZELVARO_POCKET
+void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name);
+#else
+void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octave);
+#endif
