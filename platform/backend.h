@@ -14,6 +14,7 @@
 //                EndDisplayFrame, SetGameKeys: a display window per HWND
 //                that shows 16-bit pixels, its input reaching the program
 //                through EventSink::PostWindowMessage
+//   power        HoldDisplayAwake, ResetIdleTimer
 #pragma once
 
 #include <cstddef>
@@ -199,6 +200,14 @@ class Backend {
   // pad as VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, buttons A, B, X as 'A', 'B',
   // 'C' and Start as VK_RETURN.
   virtual void SetGameKeys(HWND hwnd, bool on) = 0;
+
+  // Power: with `on`, the system's screen saver and display blanking are
+  // held off from now (or from when the display service starts) until the
+  // call with false, which gives back what the system had before; nothing
+  // outlives the program. ResetIdleTimer tells the system that the user is
+  // active now. GUI thread only.
+  virtual void HoldDisplayAwake(bool on) = 0;
+  virtual void ResetIdleTimer() = 0;
 };
 
 // The current backend. The first call picks it from the environment

@@ -12,6 +12,7 @@
 // - Message boxes: recorded (and written to standard error); the answer is
 //   the default button.
 // - Events: injected by tests (quit requests, window messages).
+// - Power: the display-awake hold and the idle-timer resets are recorded.
 // - Displays: kept in memory, each with the last frame shown and a count of
 //   frames; a frame can be written as a BMP file. Full-screen displays can
 //   be given any frame-buffer pitches, as handheld displays have.
@@ -97,7 +98,8 @@ platform::Backend& TheBackend();
 void Use();
 
 // Forgets the devices, recorded message boxes, injected events, closed
-// displays and display pitches, and puts
+// displays and display pitches, the display-awake hold and the idle-timer
+// resets, and puts
 // back one playback device and the capture devices of
 // ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps running.
 void Reset();
@@ -150,6 +152,11 @@ DisplayState Display(HWND hwnd);
 // environment variable ZELVARO_HEADLESS_SCREENSHOT set to a path, every
 // display writes its last frame there when it closes.
 bool SaveDisplay(HWND hwnd, const std::string& path, std::string* error);
+
+// Whether the program holds the display awake now, and how many times it
+// has reset the idle timer (Reset clears both).
+bool DisplayHeldAwake();
+uint64_t IdleTimerResets();
 
 // The virtual clock in milliseconds, not wrapped.
 uint64_t Now();

@@ -309,6 +309,14 @@ class Headless : public platform::Backend {
   void* BeginDisplayFrame(HWND hwnd) override { return display::BeginFrame(hwnd); }
   void EndDisplayFrame(HWND hwnd) override { display::EndFrame(hwnd); }
   void SetGameKeys(HWND hwnd, bool on) override { display::SetGameKeys(hwnd, on); }
+  void HoldDisplayAwake(bool on) override { m_Awake = on; }
+  void ResetIdleTimer() override { m_IdleResets++; }
+  bool HeldAwake() const { return m_Awake; }
+  uint64_t IdleResets() const { return m_IdleResets; }
+  void ForgetPower() {
+    m_Awake = false;
+    m_IdleResets = 0;
+  }
 
   void Forget(const std::shared_ptr<Timed>& t) {
     std::lock_guard<std::mutex> lk(m_Mutex);
@@ -385,6 +393,8 @@ class Headless : public platform::Backend {
   std::deque<Injected> m_Events;
   std::atomic<uint64_t> m_Now{0};
   std::atomic<bool> m_WarnedBusy{false};
+  std::atomic<bool> m_Awake{false};
+  std::atomic<uint64_t> m_IdleResets{0};
   std::recursive_mutex m_Advance;
 };
 
@@ -497,6 +507,7 @@ void Use() {
 
 void Reset() {
   display::Reset();
+  TheHeadless().ForgetPower();
   if (!TheHeadless().ResetDevices())
     std::fprintf(stderr, "headless: devices kept: an audio device is still open\n");
 }
@@ -528,6 +539,9 @@ void InjectWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 uint64_t Now() { return TheHeadless().Now(); }
+
+bool DisplayHeldAwake() { return TheHeadless().HeldAwake(); }
+uint64_t IdleTimerResets() { return TheHeadless().IdleResets(); }
 
 bool WaitUntilMessagesHandled(uint32_t timeoutMs) {
   return platform::kernel::WaitForOtherThreadsIdle(std::chrono::milliseconds(timeoutMs));

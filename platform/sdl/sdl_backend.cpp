@@ -111,6 +111,8 @@ class Sdl : public Backend {
   void* BeginDisplayFrame(HWND hwnd) override { return sdl::BeginDisplayFrame(hwnd); }
   void EndDisplayFrame(HWND hwnd) override { sdl::EndDisplayFrame(hwnd); }
   void SetGameKeys(HWND hwnd, bool on) override { sdl::SetGameKeys(hwnd, on); }
+  void HoldDisplayAwake(bool on) override { sdl::HoldDisplayAwake(on); }
+  void ResetIdleTimer() override { sdl::ResetIdleTimer(); }
 
   // Serialises SDL's audio calls (SDL does not guard opening, closing and
   // listing against each other).

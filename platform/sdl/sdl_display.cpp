@@ -40,6 +40,34 @@ std::vector<SDL_GameController*>& Controllers() {
   return *controllers;
 }
 
+// The display-awake hold: whether the program asked for it, and whether it
+// is in force (SDL's video started and the screen saver suspended by us),
+// with the saver's state from before.
+struct AwakeHold {
+  bool Wanted = false;
+  bool InForce = false;
+  bool SaverWasEnabled = true;
+};
+AwakeHold& Awake() {
+  static auto* hold = new AwakeHold;
+  return *hold;
+}
+
+// Brings SDL's screen saver state in line with the hold. Without SDL's
+// video nothing can be done yet; EnsureVideo calls again once it runs.
+void ApplyAwakeHold() {
+  AwakeHold& a = Awake();
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+  if (a.Wanted && !a.InForce) {
+    a.SaverWasEnabled = SDL_IsScreenSaverEnabled() == SDL_TRUE;
+    SDL_DisableScreenSaver();
+    a.InForce = true;
+  } else if (!a.Wanted && a.InForce) {
+    if (a.SaverWasEnabled) SDL_EnableScreenSaver();
+    a.InForce = false;
+  }
+}
+
 bool EnsureVideo(std::string* error) {
   if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
   // The window's close box closes that window only (WM_CLOSE); the program
@@ -50,6 +78,7 @@ bool EnsureVideo(std::string* error) {
     if (error) *error = std::string("no video driver could start (") + SDL_GetError() + ")";
     return false;
   }
+  ApplyAwakeHold();
   return true;
 }
 
@@ -375,5 +404,16 @@ void HandleDisplayEvent(const SDL_Event& e, EventSink& sink) {
       return;
   }
 }
+
+void HoldDisplayAwake(bool on) {
+  Awake().Wanted = on;
+  ApplyAwakeHold();
+}
+
+// SDL has no one-off reset of the idle timer. While the screen saver is
+// suspended, SDL's event pump resets the X server's saver itself (every 30
+// s) and holds an inhibition with the session; here the hold is only put in
+// force if the display service has started since it was asked for.
+void ResetIdleTimer() { ApplyAwakeHold(); }
 
 }  // namespace platform::sdl

@@ -18,6 +18,8 @@ bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, in
 void* BeginDisplayFrame(HWND hwnd);
 void EndDisplayFrame(HWND hwnd);
 void SetGameKeys(HWND hwnd, bool on);
+void HoldDisplayAwake(bool on);
+void ResetIdleTimer();
 
 // Passes `e` on to `sink` as a window message of the display it concerns;
 // events that concern no display are ignored.
