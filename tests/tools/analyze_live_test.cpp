@@ -5,7 +5,6 @@
 // refusals, and a device that goes away in the middle.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <cmath>
 #include <memory>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "support/process.h"
+#include "support/pulse.h"
 #include "support/wav.h"
 
 namespace {
@@ -172,58 +172,6 @@ TEST_F(AnalyzeLive, CtrlCEndsALiveRunCleanly) {
   EXPECT_EQ(status, 0) << ReadFileText(err);
   for (const Reading& l : ParseReadings(ReadFileText(out))) EXPECT_EQ(l.Note, "A4");
 }
-
-// A PulseAudio server started for the test alone: its own runtime folder, a
-// null sink whose monitor is the default source, no sound card needed.
-class PulseServer {
- public:
-  explicit PulseServer(const TempDir& dir) : m_Dir(dir) {
-    WriteFile(dir.File("client.conf"), Bytes("autospawn = no\n"));
-    mkdir(dir.File("runtime").c_str(), 0700);
-    m_Env = {"HOME=" + dir.Path(),
-             "XDG_RUNTIME_DIR=" + dir.File("runtime"),
-             "PULSE_RUNTIME_PATH=" + dir.File("runtime/pulse"),
-             "PULSE_STATE_PATH=" + dir.File("state"),
-             "PULSE_CLIENTCONFIG=" + dir.File("client.conf"),
-             "PULSE_SERVER=unix:" + dir.File("native")};
-    m_Pid = StartProcess(
-        {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-         "--system=no", "--disable-shm=yes", "--log-target=stderr", "-L",
-         "module-native-protocol-unix socket=" + dir.File("native") + " auth-anonymous=1", "-L",
-         "module-null-sink sink_name=zelvaro_null"},
-        m_Env, "", dir.File("pulse.log"));
-  }
-  ~PulseServer() {
-    StopProcess(m_Player, SIGTERM, 5000);
-    StopProcess(m_Pid, SIGTERM, 10000);
-  }
-  // Waits for the server and makes the null sink's monitor the default source.
-  bool Ready() {
-    if (m_Pid <= 0) return false;
-    bool up = WaitFor([&] { return Client("pactl info").Status == 0; }, 20000);
-    return up && Client("pactl set-default-source zelvaro_null.monitor").Status == 0 &&
-           Client("pactl set-default-sink zelvaro_null").Status == 0;
-  }
-  bool Play(const std::string& wav) {
-    m_Player = StartProcess({"paplay", wav}, m_Env, "", m_Dir.File("paplay.log"));
-    return m_Player > 0;
-  }
-  const std::vector<std::string>& EnvList() const { return m_Env; }
-  std::string Env() const {
-    std::string e;
-    for (const std::string& x : m_Env) e += ShellQuote(x) + " ";
-    return e;
-  }
-  CommandResult Client(const std::string& command) { return RunCommand("env " + Env() + command); }
-  std::string Log() const { return ReadFileText(m_Dir.File("pulse.log")); }
-
- private:
-  static std::vector<unsigned char> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
-  const TempDir& m_Dir;
-  std::vector<std::string> m_Env;
-  pid_t m_Pid = -1;
-  pid_t m_Player = -1;
-};
 
 TEST_F(AnalyzeLive, APulseAudioServersDefaultSourceToneIsNamed) {
   PulseServer pulse(dir);
