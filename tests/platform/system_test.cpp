@@ -96,10 +96,10 @@ TEST_F(Instance, TheFirstClaimHoldsAndLaterOnesAskItToComeForward) {
 }
 
 TEST_F(Instance, ALockLeftByAProcessThatDiedIsFreeAndItsSocketIsReplaced) {
-  // A child takes the lock and is killed: the kernel drops its lock.
+  // A child takes the lock and is killed: the kernel drops its lock. (The
+  // child waits for the lock, which the probe below holds for a moment.)
   pid_t child = testing_support::StartProcess(
-      {"flock", "--no-fork", "-n", runtime.Path() + "/zelvaro-test.lock", "sleep", "30"}, {}, "",
-      "");
+      {"flock", "--no-fork", runtime.Path() + "/zelvaro-test.lock", "sleep", "30"}, {}, "", "");
   ASSERT_GT(child, 0);
   const std::string lock = runtime.Path() + "/zelvaro-test.lock";
   ASSERT_TRUE(testing_support::WaitFor(
