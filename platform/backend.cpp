@@ -85,6 +85,13 @@ int DefaultMessageBoxAnswer(unsigned type) {
   return buttons[index < buttons.size() ? index : 0];
 }
 
+int ClosedMessageBoxAnswer(unsigned type) {
+  std::vector<int> buttons = MessageBoxButtons(type);
+  for (int id : buttons)
+    if (id == IDCANCEL) return IDCANCEL;
+  return buttons.size() == 1 ? buttons[0] : DefaultMessageBoxAnswer(type);
+}
+
 bool IsGuiThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
 
 }  // namespace platform
