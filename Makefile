@@ -33,6 +33,7 @@ bench: build
 	$(BUILD)/bench-analysis-pocket
 	$(BUILD)/bench-memmgr
 	$(BUILD)/bench-drawing-desk
+	$(BUILD)/bench-mixer
 
 clean:
 	rm -rf $(BUILD)

@@ -53,6 +53,8 @@ struct PlaybackScript {
   double VanishAfterSeconds = -1;
   bool FailOpen = false;
   uint32_t PeriodMs = 8;
+  // Formats the device plays; null: every PCM format.
+  std::function<bool(const platform::PcmFormat& format)> Accepts;
 };
 
 // A tone of `frequency` Hz at `amplitude` (1 = full scale) on every channel.

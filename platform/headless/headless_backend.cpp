@@ -448,6 +448,10 @@ std::unique_ptr<platform::AudioStream> Headless::OpenPlayback(int id, const PcmF
     if (error) *error = "the scripted device refuses to open";
     return nullptr;
   }
+  if (e.Script.Accepts && !e.Script.Accepts(format)) {
+    if (error) *error = "the scripted device does not play that format";
+    return nullptr;
+  }
   auto core = std::make_shared<PlaybackCore>(e.Script, format, source, e.Played, m_Now.load());
   m_Timed.push_back(core);
   m_OpenStreams++;
