@@ -236,6 +236,27 @@ int ConvertWave(WAVEFORMATEX* pFormat, const BYTE** ppSignal, unsigned* pcbSigna
   return 1;
 }
 
+// 24-bit samples widened to 32 bits, in place of the signal (as ConvertWave
+// replaces it).
+int Widen24To32(WAVEFORMATEX* pFormat, const BYTE** ppSignal, unsigned* pcbSignal,
+                int* pfAllocated) {
+  const size_t cSamples = *pcbSignal / 3;
+  if (cSamples == 0 || cSamples * 4 > kMaxSoundBytes) return 0;
+  auto* pOut = static_cast<BYTE*>(MemMgr_Alloc(cSamples * 4, "cbOut", __FILE__, __LINE__));
+  if (!pOut) return 0;
+  const BYTE* pIn = *ppSignal;
+  for (size_t i = 0; i < cSamples; i++) {
+    pOut[4 * i] = 0;
+    std::memcpy(pOut + 4 * i + 1, pIn + 3 * i, 3);
+  }
+  if (*pfAllocated) MemMgr_Free(const_cast<BYTE*>(*ppSignal), __FILE__, __LINE__);
+  *ppSignal = pOut;
+  *pcbSignal = static_cast<unsigned>(cSamples * 4);
+  *pfAllocated = 1;
+  *pFormat = PcmFormat(pFormat->nSamplesPerSec, 32, pFormat->nChannels);
+  return 1;
+}
+
 // A chunk id is four printable characters.
 bool LooksLikeChunkId(const BYTE* p) {
   for (int i = 0; i < 4; i++)
@@ -693,15 +714,22 @@ int SOUND::LoadWave(const WAVEFORMATEX* pFormat, const void* pSignal, unsigned c
   Free();
   if (!pFormat || !pSignal || !cbSignalIn) return 0;
   WAVEFORMATEX f = *pFormat;
+  // PCM samples of 1 to 32 bits sit left-justified in containers of 1 to 4
+  // bytes, so they are read at the container's width.
+  if (f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample >= 1 && f.wBitsPerSample <= 32)
+    f.wBitsPerSample = static_cast<WORD>((f.wBitsPerSample + 7) / 8 * 8);
   SampleFormat sample;
-  if (!SampleFormatOf(f.wFormatTag, f.wBitsPerSample, &sample) || f.nChannels < 1 ||
-      f.nChannels > 8 || f.nSamplesPerSec < kMinSourceRate || f.nSamplesPerSec > kMaxSourceRate)
+  if ((!SampleFormatOf(f.wFormatTag, f.wBitsPerSample, &sample) &&
+       !(f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample == 24)) ||
+      f.nChannels < 1 || f.nChannels > 8 || f.nSamplesPerSec < kMinSourceRate ||
+      f.nSamplesPerSec > kMaxSourceRate)
     return 0;
   const BYTE* pData = static_cast<const BYTE*>(pSignal);
   unsigned cb = cbSignalIn;
   int fAllocated = 0;
   const WORD nChannels = std::min<WORD>(f.nChannels, 2);
-  int fOk = ConvertWave(&f, &pData, &cb, &fAllocated, f.nSamplesPerSec, f.wBitsPerSample,
+  int fOk = (f.wBitsPerSample != 24 || Widen24To32(&f, &pData, &cb, &fAllocated)) &&
+            ConvertWave(&f, &pData, &cb, &fAllocated, f.nSamplesPerSec, f.wBitsPerSample,
                         f.nChannels) &&
             ConvertWave(&f, &pData, &cb, &fAllocated, kWaveOutRate, f.wBitsPerSample,
                         f.nChannels) &&

@@ -201,9 +201,9 @@ class SOUND {
   // chunk, every chunk within the image. 1 when the sound can play; else it
   // is left empty.
   int LoadWave(const void* pImage, unsigned cbImage);
-  // PCM (8, 16 or 32 bits) or IEEE float (32 bits), 1 to 8 channels at
-  // 1000 to 384000 Hz, converted to 8 bits at 22050 Hz, more than two
-  // channels mixed down to two.
+  // PCM (1 to 32 bits) or IEEE float (32 bits), 1 to 8 channels at 1000
+  // to 384000 Hz, converted to 8 bits at 22050 Hz, more than two channels
+  // mixed down to two.
   int LoadWave(const WAVEFORMATEX* pFormat, const void* pSignal, unsigned cbSignal);
   void SetNotify(HWND hNotify, long dwCookie);
   // Plays looped when `fLooped` is set, else once. 1 when the mixer took it.

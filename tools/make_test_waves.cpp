@@ -114,6 +114,7 @@ bool Good(const std::string& out) {
   ok &= Write(out, "stereo-float-48000", Wave(3, 2, 48000, 32, Signal(200, 2, 32, true)));
   ok &= Write(out, "six-channel-16bit-22050", Wave(1, 6, 22050, 16, Signal(100, 6, 16, false)));
   ok &= Write(out, "mono-32bit-11025", Wave(1, 1, 11025, 32, Signal(200, 1, 32, false)));
+  ok &= Write(out, "stereo-24bit-96000", Wave(1, 2, 96000, 24, Signal(300, 2, 24, false)));
   ok &= Write(out, "odd-chunk-padded",
               Riff({{"LIST", list}, {"fmt ", Fmt(1, 1, 11025, 16)}, {"data", mono16}}));
   ok &= Write(out, "odd-chunk-unpadded",
@@ -157,9 +158,7 @@ bool Bad(const std::string& out) {
   broken("rate-384001", [](Bytes& b) { Set32(b, 24, 384001); });
   broken("rate-max", [](Bytes& b) { Set32(b, 24, 0xFFFFFFFF); });
   broken("bits-0", [](Bytes& b) { Set16(b, 34, 0); });
-  broken("bits-4", [](Bytes& b) { Set16(b, 34, 4); });
-  broken("bits-12", [](Bytes& b) { Set16(b, 34, 12); });
-  broken("bits-24", [](Bytes& b) { Set16(b, 34, 24); });
+  broken("bits-33", [](Bytes& b) { Set16(b, 34, 33); });
   broken("float-16bit", [](Bytes& b) {
     Set16(b, 20, 3);
     Set16(b, 34, 16);

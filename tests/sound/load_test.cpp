@@ -89,6 +89,7 @@ TEST(SoundLoad, EveryConvertibleFormatEndsAsEightBitsAt22050) {
       {1, 1, 8000, 8, 800, 1},   {1, 1, 8000, 16, 800, 1},  {1, 2, 11025, 32, 500, 2},
       {3, 2, 48000, 32, 960, 2}, {1, 6, 22050, 16, 300, 2}, {1, 1, 22050, 16, 300, 1},
       {1, 3, 22050, 8, 300, 2},  {1, 1, 1000, 8, 100, 1},   {1, 2, 384000, 16, 3840, 2},
+      {1, 2, 96000, 24, 960, 2}, {1, 1, 22050, 24, 300, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Tag << "/" << c.Channels << "/" << c.Rate << "/" << c.Bits);
@@ -103,6 +104,24 @@ TEST(SoundLoad, EveryConvertibleFormatEndsAsEightBitsAt22050) {
     EXPECT_EQ(s.cbSignal, static_cast<unsigned>(framesOut * c.ChannelsOut));
     EXPECT_GT(Peak(Bytes(s.abSignal, s.abSignal + s.cbSignal)), 40);
   }
+}
+
+TEST(SoundLoad, PcmOfOtherBitDepthsIsReadAtItsContainersWidth) {
+  // 12 bits in 16-bit containers, 4 bits in bytes, left-justified.
+  Bytes twelve;
+  for (int i = 0; i < 100; i++) twelve.insert(twelve.end(), {0x00, 0x40});  // +0x4000
+  Bytes image = RiffImage({{"fmt ", FmtChunk(1, 1, 22050, 12)}, {"data", twelve}});
+  SOUND s12(image.data(), static_cast<unsigned>(image.size()));
+  ASSERT_TRUE(s12.CanPlay());
+  ExpectTargetFormat(s12, 1);
+  // Half of full scale above zero: about 128 + 64.
+  ASSERT_EQ(s12.cbSignal, 100u);
+  EXPECT_NEAR(s12.abSignal[0], 192, 3);
+  EXPECT_EQ(Bytes(s12.abSignal, s12.abSignal + s12.cbSignal), Bytes(100, s12.abSignal[0]));
+  image = RiffImage({{"fmt ", FmtChunk(1, 1, 22050, 4)}, {"data", Bytes(50, 0xC0)}});
+  SOUND s4(image.data(), static_cast<unsigned>(image.size()));
+  ASSERT_TRUE(s4.CanPlay());
+  EXPECT_EQ(Bytes(s4.abSignal, s4.abSignal + s4.cbSignal), Bytes(50, 0xC0));
 }
 
 TEST(SoundLoad, TheSoundAndItsSignalComeFromTheMemoryManager) {
@@ -198,7 +217,7 @@ TEST(SoundLoad, MalformedImagesLeaveTheSoundEmpty) {
       {"rate 0", with(24, {0, 0, 0, 0})},
       {"rate 999", with(24, {0xE7, 3, 0, 0})},
       {"rate 0xFFFFFFFF", with(24, {0xFF, 0xFF, 0xFF, 0xFF})},
-      {"24 bits", with(34, {24, 0})},
+      {"33 bits", with(34, {33, 0})},
       {"0 bits", with(34, {0, 0})},
       {"16-bit float", with(20, {3, 0})},
       {"no fmt", RiffImage({{"data", data}})},
