@@ -100,7 +100,7 @@ bool Write(const std::string& folder, const std::string& name, const Bytes& b) {
     std::fprintf(stderr, "make_test_waves: cannot write %s\n", path.c_str());
     return false;
   }
-  bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+  bool ok = b.empty() || std::fwrite(b.data(), 1, b.size(), f) == b.size();
   return std::fclose(f) == 0 && ok;
 }
 

@@ -123,6 +123,19 @@ bool RunUntil(Pred done, double seconds = 20) {
   return true;
 }
 
+// Waits in real time, the virtual clock standing still, until the feeder
+// has queued `count` buffers on the device.
+inline bool QueuedBuffers(unsigned count, double seconds = 20) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    unsigned queued = 0;
+    for (const WAVEOUTBUFFER& b : WaveOutState.aBuffers) queued += b.fDone.load() ? 0 : 1;
+    if (queued >= count) return true;
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 // What playback device `id` has played, once it has played at least `bytes`.
 inline Bytes PlayedAtLeast(size_t bytes, int id = 1) {
   Bytes played;
