@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>

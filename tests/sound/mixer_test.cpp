@@ -8,9 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sound_check.h"
