@@ -300,8 +300,10 @@ int Sdl::ShowMessageBox(const std::string& text, const std::string& caption, uns
     data.message = text.c_str();
     data.numbuttons = static_cast<int>(buttons.size());
     data.buttons = buttons.data();
+    // SDL reports a box closed by its window's close button as -1.
     int chosen = 0;
-    if (SDL_ShowMessageBox(&data, &chosen) == 0) return chosen > 0 ? chosen : fallback;
+    if (SDL_ShowMessageBox(&data, &chosen) == 0)
+      return chosen > 0 ? chosen : ClosedMessageBoxAnswer(type);
   }
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   return fallback;
