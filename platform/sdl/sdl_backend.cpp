@@ -147,8 +147,8 @@ int Sdl::AudioDeviceCount(AudioDirection direction, std::string* why) {
   const int capture = direction == AudioDirection::Capture;
   int named = SDL_GetNumAudioDevices(capture);
   char* name = nullptr;
-  SDL_AudioSpec spec;
-  bool has_default = SDL_GetDefaultAudioInfo(&name, &spec, capture) == 0;
+  SDL_AudioSpec device_format;
+  bool has_default = SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0;
   SDL_free(name);
   if (named <= 0 && !has_default) {
     if (why)
@@ -165,9 +165,9 @@ std::string Sdl::AudioDeviceName(AudioDirection direction, int id) {
   const int capture = direction == AudioDirection::Capture;
   if (id == 0) {
     char* name = nullptr;
-    SDL_AudioSpec spec;
+    SDL_AudioSpec device_format;
     std::string out = "Default device";
-    if (SDL_GetDefaultAudioInfo(&name, &spec, capture) == 0 && name)
+    if (SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0 && name)
       out += std::string(" (") + name + ")";
     SDL_free(name);
     return out;
