@@ -33,6 +33,7 @@ bench: build
 	$(BUILD)/bench-memmgr
 	$(BUILD)/bench-drawing-desk
 	$(BUILD)/bench-screen-desk
+	$(BUILD)/bench-mixer
 
 clean:
 	rm -rf $(BUILD)

@@ -132,6 +132,13 @@ std::atomic<int> g_DisplayScale{0};
 void SetDisplayScale(int scale) { g_DisplayScale = std::max(scale, 0); }
 int DisplayScale() { return g_DisplayScale; }
 
+int ClosedMessageBoxAnswer(unsigned type) {
+  std::vector<int> buttons = MessageBoxButtons(type);
+  for (int id : buttons)
+    if (id == IDCANCEL) return IDCANCEL;
+  return buttons.size() == 1 ? buttons[0] : DefaultMessageBoxAnswer(type);
+}
+
 bool IsGuiThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
 
 }  // namespace platform

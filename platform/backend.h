@@ -261,6 +261,11 @@ std::vector<int> MessageBoxButtons(unsigned type);
 // (MB_DEFBUTTON1..3, the first when out of range).
 int DefaultMessageBoxAnswer(unsigned type);
 
+// The answer of a message box the user closed without choosing, as Windows
+// gives it: Cancel when the box has a Cancel button, OK for an OK-only box;
+// other boxes cannot be closed that way and give their default button.
+int ClosedMessageBoxAnswer(unsigned type);
+
 // True when the calling thread is the GUI thread (the program's main
 // thread), the one whose message functions pump the backend's events.
 bool IsGuiThread();

@@ -492,7 +492,9 @@ MMRESULT waveOutRestart(HWAVEOUT hwo) { return SetPaused(hwo, false); }
 MMRESULT waveOutReset(HWAVEOUT hwo) { return HandBack(hwo, false, true); }
 MMRESULT waveOutClose(HWAVEOUT hwo) { return Close(hwo, false); }
 
-// A device handle, or a device id cast to a handle.
+// A device handle, or a device id cast to a handle. The default device's
+// level is the program's own setting and exists whether or not a device
+// does, so reading or setting it never starts the audio system.
 static bool VolumeTarget(HWAVEOUT hwo, UINT* id) {
   if (auto dev = Find(hwo, false)) {
     *id = dev->DeviceId;
@@ -500,7 +502,7 @@ static bool VolumeTarget(HWAVEOUT hwo, UINT* id) {
   }
   auto value = reinterpret_cast<uintptr_t>(hwo);
   if (value == static_cast<uintptr_t>(WAVE_MAPPER)) value = 0;
-  if (value >= waveOutGetNumDevs()) return false;
+  if (value != 0 && value >= waveOutGetNumDevs()) return false;
   *id = static_cast<UINT>(value);
   return true;
 }

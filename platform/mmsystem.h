@@ -184,7 +184,9 @@ MMRESULT waveOutClose(HWAVEOUT hwo);
 // word (0xFFFF = full); a mono device uses the low word. `hwo` may be an
 // open handle or a device id (cast to HWAVEOUT); the level belongs to the
 // device id and applies to everything it plays from then on. It is this
-// program's own gain: the system's mixer is never changed.
+// program's own gain: the system's mixer is never changed. The default
+// device's level (id 0, WAVE_MAPPER) can be read and set before any device
+// is present, without starting the audio system.
 MMRESULT waveOutGetVolume(HWAVEOUT hwo, LPDWORD volume);
 MMRESULT waveOutSetVolume(HWAVEOUT hwo, DWORD volume);
 

@@ -29,7 +29,7 @@ struct SentMessage {
 };
 
 // Everything the layer knows about one thread.
-struct ThreadRecord {
+struct ThreadRecord : std::enable_shared_from_this<ThreadRecord> {
   DWORD Id = 0;
   pid_t Tid = 0;     // the kernel's thread id, for priorities
   int BaseNice = 0;  // nice value of THREAD_PRIORITY_NORMAL

@@ -10,7 +10,7 @@
 //   mid-stream), the program's own generated capture devices, and playback
 //   devices that record what they are given, all paced by the virtual clock.
 // - Message boxes: recorded (and written to standard error); the answer is
-//   the default button.
+//   the default button, or the one a test scripted.
 // - Events: injected by tests (quit requests, window messages).
 // - Displays: kept in memory on a 1920 x 1080 screen, each with the last
 //   frame shown, a count of frames and of the times it was brought to the
@@ -57,6 +57,8 @@ struct PlaybackScript {
   double VanishAfterSeconds = -1;
   bool FailOpen = false;
   uint32_t PeriodMs = 8;
+  // Formats the device plays; null: every PCM format.
+  std::function<bool(const platform::PcmFormat& format)> Accepts;
 };
 
 // A tone of `frequency` Hz at `amplitude` (1 = full scale) on every channel.
@@ -97,10 +99,10 @@ platform::Backend& TheBackend();
 // Makes the headless backend current (aborts with a message if it cannot).
 void Use();
 
-// Forgets the devices, recorded message boxes, injected events, closed
-// displays and display pitches, and puts
-// back one playback device and the capture devices of
-// ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps running.
+// Forgets the devices, recorded message boxes, the scripted answer, injected
+// events, closed displays and display pitches, and puts back one playback
+// device and the capture devices of ZELVARO_HEADLESS_CAPTURE. No device may
+// be open. The clock keeps running.
 void Reset();
 
 // Replaces every device by none. No device may be open.
@@ -120,6 +122,13 @@ int OpenDeviceCount();
 std::vector<unsigned char> Played(int id);
 
 std::vector<RecordedMessageBox> MessageBoxes();
+
+// Every message box from now on that has a button `id` (IDOK, IDCANCEL ...)
+// answers with it; a box without that button answers with its default. 0
+// goes back to the default button for every box, as Reset does. IDCANCEL
+// also stands for the user closing a box, which the real backend reports
+// as Cancel.
+void AnswerMessageBoxes(int id);
 
 void InjectQuit();
 void InjectWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

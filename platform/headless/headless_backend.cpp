@@ -249,6 +249,9 @@ class Headless : public platform::Backend {
       m_Boxes.push_back({text, caption, type});
     }
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    const int scripted = m_Answer.load();
+    for (int id : platform::MessageBoxButtons(type))
+      if (id == scripted) return scripted;
     return platform::DefaultMessageBoxAnswer(type);
   }
 
@@ -372,6 +375,7 @@ class Headless : public platform::Backend {
     std::lock_guard<std::mutex> lk(m_Mutex);
     return m_Boxes;
   }
+  void SetAnswer(int id) { m_Answer.store(id); }
   void Inject(const Injected& e) {
     std::lock_guard<std::mutex> lk(m_Mutex);
     m_Events.push_back(e);
@@ -395,6 +399,7 @@ class Headless : public platform::Backend {
   std::vector<std::shared_ptr<Timed>> m_Timed;
   int m_OpenStreams = 0;
   std::vector<RecordedMessageBox> m_Boxes;
+  std::atomic<int> m_Answer{0};  // scripted answer; 0: the default button
   std::deque<Injected> m_Events;
   std::atomic<uint64_t> m_Now{0};
   std::atomic<bool> m_WarnedBusy{false};
@@ -471,6 +476,10 @@ std::unique_ptr<platform::AudioStream> Headless::OpenPlayback(int id, const PcmF
     if (error) *error = "the scripted device refuses to open";
     return nullptr;
   }
+  if (e.Script.Accepts && !e.Script.Accepts(format)) {
+    if (error) *error = "the scripted device does not play that format";
+    return nullptr;
+  }
   auto core = std::make_shared<PlaybackCore>(e.Script, format, source, e.Played, m_Now.load());
   m_Timed.push_back(core);
   m_OpenStreams++;
@@ -505,6 +514,7 @@ bool Headless::ResetDevices() {
   }
   std::lock_guard<std::mutex> lk(m_Mutex);
   m_Boxes.clear();
+  m_Answer.store(0);
   m_Events.clear();
   if (m_OpenStreams > 0) return false;
   m_Capture.clear();
@@ -545,6 +555,7 @@ CaptureStats CaptureStatsOf(int id) { return TheHeadless().StatsOf(id); }
 int OpenDeviceCount() { return TheHeadless().OpenStreams(); }
 std::vector<unsigned char> Played(int id) { return TheHeadless().PlayedBy(id); }
 std::vector<RecordedMessageBox> MessageBoxes() { return TheHeadless().Boxes(); }
+void AnswerMessageBoxes(int id) { TheHeadless().SetAnswer(id); }
 
 void InjectQuit() {
   Injected e;

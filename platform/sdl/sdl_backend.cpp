@@ -228,8 +228,8 @@ int Sdl::AudioDeviceCount(AudioDirection direction, std::string* why) {
   const int capture = direction == AudioDirection::Capture;
   int named = SDL_GetNumAudioDevices(capture);
   char* name = nullptr;
-  SDL_AudioSpec spec;
-  bool has_default = SDL_GetDefaultAudioInfo(&name, &spec, capture) == 0;
+  SDL_AudioSpec device_format;
+  bool has_default = SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0;
   SDL_free(name);
   if (named <= 0 && !has_default) {
     if (why)
@@ -246,9 +246,9 @@ std::string Sdl::AudioDeviceName(AudioDirection direction, int id) {
   const int capture = direction == AudioDirection::Capture;
   if (id == 0) {
     char* name = nullptr;
-    SDL_AudioSpec spec;
+    SDL_AudioSpec device_format;
     std::string out = "Default device";
-    if (SDL_GetDefaultAudioInfo(&name, &spec, capture) == 0 && name)
+    if (SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0 && name)
       out += std::string(" (") + name + ")";
     SDL_free(name);
     return out;
@@ -381,8 +381,10 @@ int Sdl::ShowMessageBox(const std::string& text, const std::string& caption, uns
     data.message = text.c_str();
     data.numbuttons = static_cast<int>(buttons.size());
     data.buttons = buttons.data();
+    // SDL reports a box closed by its window's close button as -1.
     int chosen = 0;
-    if (SDL_ShowMessageBox(&data, &chosen) == 0) return chosen > 0 ? chosen : fallback;
+    if (SDL_ShowMessageBox(&data, &chosen) == 0)
+      return chosen > 0 ? chosen : ClosedMessageBoxAnswer(type);
   }
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   return fallback;
