@@ -78,11 +78,12 @@ class TPocketPCWindow {
     (void)message, (void)wParam, (void)lParam;
   }
 
-  // Completes the start-up from the window's WM_CREATE: desk: the buttons'
-  // font, the screen surface, the particles (33 ms a frame), DisplayInit;
-  // pocket: ProgramStart, the display (GAPI), the hardware keys, the
-  // splash, DisplayInit, the buttons' font, the particles (50 ms). 1, or 0
-  // when the screen or the display cannot be had.
+  // Completes the start-up from the window's WM_CREATE: desk: the sound
+  // mixer, the buttons' font, the screen surface, the particles (33 ms a
+  // frame), DisplayInit; pocket: the sound mixer, ProgramStart, the display
+  // (GAPI), the hardware keys, the splash, DisplayInit, the buttons' font,
+  // the particles (50 ms). 1, or 0 when the screen or the display cannot be
+  // had.
   int Init(HWND hWnd);
   // Asks the window to close (sends WM_CLOSE), which asks DisplayExit.
   void Exit();
@@ -142,7 +143,8 @@ int InitInstance(HINSTANCE hInstance, TPocketPCWindow& app);
 int CheckFreeMemory(unsigned long long available);
 
 // The whole program: start-up, the window, the main loop until the quit
-// message, the end. Returns the exit status: 0, also when another instance
+// message, the end (the pocket also ends the sound mixer, putting back the
+// output volume it found). Returns the exit status: 0, also when another instance
 // was asked to come forward instead; 1 when the program could not start
 // (too little memory, no window).
 int WinMain(TPocketPCWindow& app, HINSTANCE hInstance);

@@ -12,6 +12,7 @@
 #include "platform/sysinfo.h"
 #include "platform/wingdi.h"
 #include "shader.h"
+#include "sound.h"
 
 HINSTANCE hInst = nullptr;
 char ProgramPath[260] = "";
@@ -241,6 +242,7 @@ int PocketMain(TPocketPCWindow& app, HINSTANCE hInstance) {
   }
   if (g_ProgramStarted) app.ProgramEnd();
   g_ProgramStarted = false;
+  ExitSound();
   EndInstance(hInstance);
   ExitLLSLibrary();
   return status;
@@ -256,12 +258,14 @@ int TPocketPCWindow::Init(HWND hWnd) {
   hWindow = hWnd;
   if constexpr (!kPocket) {
     bUpdate = 1;
+    InitSound();
     InitButtons();
     if (!screen.Init(hWnd, 0)) return 0;
     particlesystem.Init(hWnd, kParticleFrameTime);
     DisplayInit();
     return 1;
   }
+  InitSound();
   int orientation = 0;
   ProgramStart(orientation);
   g_ProgramStarted = true;

@@ -16,6 +16,7 @@
 #include "PPCAPI.h"
 #include "platform/mmsystem.h"
 #include "platform/resources.h"
+#include "sound.h"
 #include "support/headless.h"
 #include "support/process.h"
 #include "support/wav.h"
@@ -281,6 +282,25 @@ TEST_F(Frame, PocketSplashIsTurnedAQuarterClockwiseOnALandscapeScreen) {
   for (int y = 0; y < 320; y++)
     for (int x = 0; x < 240; x++)
       ASSERT_EQ(shown.GetPixel(319 - y, x), splash.GetPixel(x, y)) << x << "," << y;
+}
+
+TEST_F(Frame, TheSoundMixerStartsWithTheWindowAndThePocketPutsTheVolumeBack) {
+  headless::AddPlaybackDevice(headless::PlaybackScript{});
+  const HWAVEOUT defaultDevice = reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(WAVE_MAPPER));
+  ASSERT_EQ(waveOutSetVolume(defaultDevice, 0x80008000), MMSYSERR_NOERROR);
+  Volume = -1;
+  TestApp app;
+  int volumeAtInit = -1;
+  app.OnPaint = [&](TestApp&) {
+    volumeAtInit = Volume;
+    waveOutSetVolume(defaultDevice, 0x10001000);  // someone turns it down meanwhile
+  };
+  ASSERT_EQ(Run(app, 1), 0);
+  EXPECT_EQ(volumeAtInit, 0x8000 / 13107);
+  DWORD after = 0;
+  ASSERT_EQ(waveOutGetVolume(defaultDevice, &after), MMSYSERR_NOERROR);
+  EXPECT_EQ(after, kPocket ? 0x80008000u : 0x10001000u);
+  waveOutSetVolume(defaultDevice, 0xFFFFFFFF);
 }
 
 TEST_F(Frame, TheWindowHasItsClassTitleIconAndScreen) {
