@@ -198,6 +198,22 @@ MMRESULT waveOutSetVolume(HWAVEOUT hwo, DWORD volume);
 std::string WaveInDeviceName(UINT deviceId);
 std::string WaveOutDeviceName(UINT deviceId);
 
+// The capture input the user chose for the whole program (the programs'
+// --device and --input options). Either leaves one capture device, id 0
+// (and WAVE_MAPPER), in place of the backend's list; the choice holds until
+// another is made.
+//
+// Capture device `deviceId` of the backend's list as it is now, under its
+// own name. False with *error set when there is no such device.
+bool ChooseCaptureDevice(UINT deviceId, std::string* error);
+// A RIFF WAVE recording (what zelvaro-analyze reads), mixed down to one
+// channel and played over and over in place of a microphone, paced by the
+// backend's clock, named "Recording <file name>". False with *error set when
+// it cannot be read or decoded or holds no audio.
+bool ChooseCaptureRecording(const std::string& path, std::string* error);
+// Every capture device of the backend again.
+void ChooseEveryCaptureDevice();
+
 // Why the calling thread's last failed wave call failed, in the backend's
 // words (for example "Could not connect to PulseAudio server"); empty when
 // it gave no reason.

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/backend.h"
 #include "platform/win32.h"
 
 namespace platform::kernel {
@@ -93,5 +94,9 @@ LRESULT CallWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 // Sets the calling thread's last error.
 void SetError(DWORD error);
+
+// What the display of `hwnd` is to show besides its pixels: the window's
+// title and its class's icon. Without the lock.
+void DescribeDisplay(HWND hwnd, platform::DisplayRequest* request);
 
 }  // namespace platform::kernel

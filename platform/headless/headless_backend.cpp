@@ -300,11 +300,22 @@ class Headless : public platform::Backend {
                                                       platform::PlaybackSource& source,
                                                       std::string* error) override;
 
+  std::unique_ptr<platform::AudioStream> OpenGeneratedCapture(const PcmFormat& format,
+                                                              platform::CaptureGenerator generate,
+                                                              platform::CaptureSink& sink,
+                                                              std::string* error) override;
+
+  bool ScreenSize(int* width, int* height) override {
+    *width = display::kScreenWidth;
+    *height = display::kScreenHeight;
+    return true;
+  }
   bool OpenDisplay(HWND hwnd, const platform::DisplayRequest& request,
                    platform::DisplayLayout* layout, std::string* error) override {
     return display::Open(hwnd, request, layout, error);
   }
   void CloseDisplay(HWND hwnd) override { display::Close(hwnd); }
+  bool HasDisplay(HWND hwnd) override { return display::IsOpen(hwnd); }
   bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w,
                       int h) override {
     return display::Present(hwnd, rect, pitch, x, y, w, h);
@@ -312,6 +323,8 @@ class Headless : public platform::Backend {
   void* BeginDisplayFrame(HWND hwnd) override { return display::BeginFrame(hwnd); }
   void EndDisplayFrame(HWND hwnd) override { display::EndFrame(hwnd); }
   void SetGameKeys(HWND hwnd, bool on) override { display::SetGameKeys(hwnd, on); }
+  void RaiseDisplay(HWND hwnd) override { display::Raise(hwnd); }
+  void MinimiseDisplay(HWND hwnd) override { display::Minimise(hwnd); }
 
   void Forget(const std::shared_ptr<Timed>& t) {
     std::lock_guard<std::mutex> lk(m_Mutex);
@@ -473,6 +486,24 @@ std::unique_ptr<platform::AudioStream> Headless::OpenPlayback(int id, const PcmF
   return std::make_unique<PlaybackStream>(core);
 }
 
+std::unique_ptr<platform::AudioStream> Headless::OpenGeneratedCapture(
+    const PcmFormat& format, platform::CaptureGenerator generate, platform::CaptureSink& sink,
+    std::string* error) {
+  if (!generate || format.Rate <= 0 || format.FrameBytes() <= 0) {
+    if (error) *error = "nothing to record";
+    return nullptr;
+  }
+  CaptureScript script;
+  script.Name = "Generated recording";
+  script.Fill = std::move(generate);
+  std::lock_guard<std::mutex> lk(m_Mutex);
+  auto core = std::make_shared<CaptureCore>(script, format, sink,
+                                            std::make_shared<SharedCaptureStats>(), m_Now.load());
+  m_Timed.push_back(core);
+  m_OpenStreams++;
+  return std::make_unique<CaptureStream>(core);
+}
+
 bool Headless::ResetDevices() {
   std::vector<CaptureScript> scripts;
   const char* env = std::getenv("ZELVARO_HEADLESS_CAPTURE");
@@ -536,6 +567,13 @@ void InjectWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
   Injected e;
   e.Msg = MSG{hwnd, message, wParam, lParam, 0, {0, 0}};
   TheHeadless().Inject(e);
+}
+
+bool InjectPointer(HWND hwnd, UINT message, WPARAM wParam, int x, int y) {
+  LPARAM lParam = 0;
+  if (!display::PointerAt(hwnd, x, y, &lParam)) return false;
+  InjectWindowMessage(hwnd, message, wParam, lParam);
+  return true;
 }
 
 uint64_t Now() { return TheHeadless().Now(); }
