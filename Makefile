@@ -19,11 +19,10 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Until the tuner window lands, `run` names the note of a plucked A2 that
-# sox synthesises, with the terminal tuner.
+# The tuner window; RUN_ARGS passes options, e.g. make run RUN_ARGS='--scale 3'.
+RUN_ARGS ?=
 run: build
-	sox -q -n -r 44100 -b 16 -c 1 $(BUILD)/pluck-a2.wav synth 3 pluck A2
-	$(BUILD)/zelvaro-analyze $(BUILD)/pluck-a2.wav
+	$(BUILD)/zelvaro-desk $(RUN_ARGS)
 
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
@@ -35,6 +34,7 @@ bench: build
 	$(BUILD)/bench-drawing-desk
 	$(BUILD)/bench-screen-desk
 	$(BUILD)/bench-tuner-frame-desk
+	$(BUILD)/bench-mixer
 
 clean:
 	rm -rf $(BUILD)

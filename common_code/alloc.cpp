@@ -18,8 +18,7 @@
 #include <new>
 
 #include "platform/debugger.h"
-
-int (*MemMgr_pfnMessageBox)(const char* pszText, const char* pszCaption) = nullptr;
+#include "platform/win32.h"
 
 namespace {
 
@@ -424,13 +423,11 @@ void MemMgr_ShowWarning(const void* pAddr, const char* pszThisFile, int iThisLin
                 "Click OK to dismiss\nClick X to debug",
                 pszDesc, static_cast<unsigned long>(reinterpret_cast<uintptr_t>(pAddr)),
                 pszThisFile ? pszThisFile : "?", static_cast<long>(iThisLine));
-  int fDebug = 0;
-  if (MemMgr_pfnMessageBox) {
-    fDebug = MemMgr_pfnMessageBox(szText, "Memory Manager");
-  } else {
-    std::fprintf(stderr, "Memory Manager: %s\n", szText);
+  // The platform reports a box closed without a choice as Cancel.
+  if (MessageBox(nullptr, szText, "Memory Manager", MB_OKCANCEL | MB_ICONSTOP) == IDCANCEL &&
+      DebuggerAttached()) {
+    BreakIntoDebugger();
   }
-  if (fDebug && DebuggerAttached()) BreakIntoDebugger();
 }
 
 void MemMgr_ShowWarning(NodeHeader*, const char*, int, const char*) {}

@@ -52,6 +52,12 @@ int GXEndDraw();
 // that of the open display's frame memory (480 before it is open).
 GXDisplayProperties GXGetDisplayProperties();
 
+// While the program is not the active one the display steps aside:
+// GXSuspend minimises it and nothing is drawn (GXBeginDraw gives null) until
+// GXResume brings it back to the front. 1, or 0 when no display is open.
+int GXSuspend();
+int GXResume();
+
 // Hardware keys: with input open, game controllers' buttons reach the
 // display's window as the keys of GXGetDefaultKeys.
 int GXOpenInput();

@@ -202,18 +202,12 @@ int MemMgr_Realloc(size_t cbElement, T** ppOld, unsigned* pcOld, unsigned cReq, 
 void MemMgr_ReportLeaks();
 
 // The address-level warning: shows `pszDesc` with the address and the caller's
-// file and line in the "Memory Manager" box (OK and Cancel, stop icon). Cancel
-// stops in the debugger when one is attached; without one it counts as OK.
+// file and line in the platform's message box captioned "Memory Manager" (OK
+// and Cancel, stop icon, no owner window). Cancel, or closing the box, stops
+// in the debugger when one is attached; without one it counts as OK.
 void MemMgr_ShowWarning(const void* pAddr, const char* pszThisFile, int iThisLine,
                         const char* pszDesc);
 // The node-level report (wrong release call, overwritten signatures): neither
 // program shows anything for it.
 void MemMgr_ShowWarning(NodeHeader* pNode, const char* pszThisFile, int iThisLine,
                         const char* pszDesc);
-
-// Shows `pszText` in a message box without owner window, captioned
-// `pszCaption`, with OK and Cancel buttons and the stop icon; returns 1 when
-// the user chose Cancel or closed the box, 0 for OK. Set by the platform at
-// start-up. While it is null the warning is written to standard error and
-// counts as OK.
-extern int (*MemMgr_pfnMessageBox)(const char* pszText, const char* pszCaption);

@@ -25,3 +25,14 @@ int BytesPerSample(SampleFormat f);
 // Returns false with `error` set when either format is not supported.
 bool ConvertAudio(const void* in, size_t size, const AudioFormat& from, const AudioFormat& to,
                   std::vector<unsigned char>& out, std::string* error);
+
+// The bytes ConvertAudio makes of `size` bytes: it never makes more. 0 when
+// either format is not supported.
+size_t ConvertedSize(size_t size, const AudioFormat& from, const AudioFormat& to);
+
+// As ConvertAudio, into the caller's `out` of `capacity` bytes (room for
+// ConvertedSize bytes keeps the whole result); *written is set to the bytes
+// stored, and nothing after them is touched. The conversion's working memory
+// is its own.
+bool ConvertAudioInto(const void* in, size_t size, const AudioFormat& from, const AudioFormat& to,
+                      unsigned char* out, size_t capacity, size_t* written, std::string* error);

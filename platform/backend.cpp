@@ -98,6 +98,27 @@ void ViewportToDisplay(int vx, int vy, int vw, int vh, int width, int height, in
   *y = static_cast<int>(map(py, vy, vh, height));
 }
 
+void DisplayViewport(int outw, int outh, int w, int h, int* x, int* y, int* vw, int* vh) {
+  *x = 0;
+  *y = 0;
+  *vw = outw;
+  *vh = outh;
+  if (w <= 0 || h <= 0 || outw <= 0 || outh <= 0) return;
+  int k = std::min(outw / w, outh / h);
+  if (k >= 1) {
+    *vw = w * k;
+    *vh = h * k;
+  } else if (static_cast<long long>(outw) * h <= static_cast<long long>(outh) * w) {
+    *vw = outw;
+    *vh = static_cast<int>(static_cast<long long>(outw) * h / w);
+  } else {
+    *vh = outh;
+    *vw = static_cast<int>(static_cast<long long>(outh) * w / h);
+  }
+  *x = (outw - *vw) / 2;
+  *y = (outh - *vh) / 2;
+}
+
 int ChooseDisplayScale(int setting, int height, int screenHeight) {
   if (setting > 0) return setting;
   if (height <= 0) return 1;
@@ -110,6 +131,13 @@ std::atomic<int> g_DisplayScale{0};
 
 void SetDisplayScale(int scale) { g_DisplayScale = std::max(scale, 0); }
 int DisplayScale() { return g_DisplayScale; }
+
+int ClosedMessageBoxAnswer(unsigned type) {
+  std::vector<int> buttons = MessageBoxButtons(type);
+  for (int id : buttons)
+    if (id == IDCANCEL) return IDCANCEL;
+  return buttons.size() == 1 ? buttons[0] : DefaultMessageBoxAnswer(type);
+}
 
 bool IsGuiThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
 

@@ -9,16 +9,19 @@
 //   clock        Milliseconds, Sleep
 //   message box  ShowMessageBox
 //   event pump   PumpEvents, reporting to an EventSink
-//   audio        AudioDeviceCount, AudioDeviceName, OpenCapture, OpenPlayback
-//   display      OpenDisplay, CloseDisplay, PresentDisplay, BeginDisplayFrame,
-//                EndDisplayFrame, SetGameKeys: a display window per HWND
-//                that shows 16-bit pixels, its input reaching the program
-//                through EventSink::PostWindowMessage
+//   audio        AudioDeviceCount, AudioDeviceName, OpenCapture, OpenPlayback,
+//                OpenGeneratedCapture
+//   display      ScreenSize, OpenDisplay, CloseDisplay, HasDisplay, PresentDisplay,
+//                BeginDisplayFrame, EndDisplayFrame, SetGameKeys, RaiseDisplay,
+//                MinimiseDisplay: a display window per HWND that shows 16-bit
+//                pixels, its input reaching the program through
+//                EventSink::PostWindowMessage
 //   power        HoldDisplayAwake, ResetIdleTimer
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +83,12 @@ class AudioStream {
 
 enum class AudioDirection { Capture, Playback };
 
+// Writes `len` bytes of a generated recording, from byte `offset` on (counted
+// from the opening of the device), in `format`. Called from the device's own
+// thread.
+using CaptureGenerator =
+    std::function<void(const PcmFormat& format, uint64_t offset, unsigned char* out, size_t len)>;
+
 // Pixel formats of a display: the ffFormat bits of the display properties
 // record.
 inline constexpr uint32_t kDisplay555 = 0x40;  // x RRRRR GGGGG BBBBB
@@ -98,14 +107,27 @@ struct DisplayLayout {
   int Scale = 1;
 };
 
+// A window icon: Width x Height pixels 0xAARRGGBB, top row first.
+struct DisplayIcon {
+  int Width = 0;
+  int Height = 0;
+  std::vector<uint32_t> Pixels;
+};
+
 // What a display is asked to be.
 struct DisplayRequest {
   int Width = 240;
   int Height = 320;
   uint32_t Format = kDisplay555;
-  bool FullScreen = false;  // the whole screen, keeping the aspect ratio
-  std::string Title;        // of a window
+  bool FullScreen = false;            // the whole screen, keeping the aspect ratio
+  std::string Title;                  // of a window
+  const DisplayIcon* Icon = nullptr;  // of a window; must outlive the display
 };
+
+// The part of an outw x outh output (a window, a screen) that shows a w x h
+// display: the largest whole factor that fits or, on a smaller output, the
+// largest size of the same shape; centred. Written to *x, *y, *vw, *vh.
+void DisplayViewport(int outw, int outh, int w, int h, int* x, int* y, int* vw, int* vh);
 
 // The pixel of a Width x Height display under the point (px, py) of a
 // viewport (the part of the window or screen that shows it, vx, vy, vw x vh),
@@ -135,7 +157,8 @@ class EventSink {
   // Queues a message for a window of the GUI thread (Windows numbering:
   // WM_CLOSE for its close box; WM_LBUTTONDOWN, WM_LBUTTONUP and
   // WM_MOUSEMOVE with lParam = x | y << 16 in screen pixels; WM_KEYDOWN and
-  // WM_KEYUP with the VK_ code in wParam).
+  // WM_KEYUP with the VK_ code in wParam; WM_ACTIVATE with WA_ACTIVE or
+  // WA_INACTIVE when its window gains or loses the keyboard focus).
   virtual void PostWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
@@ -170,11 +193,23 @@ class Backend {
                                                    CaptureSink& sink, std::string* error) = 0;
   virtual std::unique_ptr<AudioStream> OpenPlayback(int id, const PcmFormat& format,
                                                     PlaybackSource& source, std::string* error) = 0;
+  // A capture device of the program's own making that records what
+  // `generate` writes, paced by this backend's clock like its other devices
+  // (the recording runs on with the clock whether or not it is started).
+  virtual std::unique_ptr<AudioStream> OpenGeneratedCapture(const PcmFormat& format,
+                                                            CaptureGenerator generate,
+                                                            CaptureSink& sink,
+                                                            std::string* error) = 0;
+
+  // The size of the screen displays open on, in screen pixels; false when
+  // there is no screen to ask. GUI thread only.
+  virtual bool ScreenSize(int* width, int* height) = 0;
 
   // Display: one display per window, used from the GUI thread only. Input
   // on it reaches `hwnd` through the event pump: the mouse as WM_MOUSEMOVE,
   // WM_LBUTTONDOWN/UP and WM_RBUTTONDOWN/UP in display pixels, the keyboard
-  // as WM_KEYDOWN/UP, the close box as WM_CLOSE.
+  // as WM_KEYDOWN/UP (held keys repeat as the system's key repeat says), the
+  // close box as WM_CLOSE, focus as WM_ACTIVATE.
   //
   // Opens the display of `hwnd` (a window of Width x Height pixels times the
   // scale, or the whole screen) and fills *layout. A display already open
@@ -184,6 +219,8 @@ class Backend {
                            std::string* error) = 0;
   // Closes the display of `hwnd`, if it has one.
   virtual void CloseDisplay(HWND hwnd) = 0;
+  // Whether `hwnd` has an open display.
+  virtual bool HasDisplay(HWND hwnd) = 0;
   // Shows w x h pixels at (x, y) of the display: `rect` is the first pixel
   // of their top row, rows lie `pitch` bytes apart, in the display's format.
   // The rest of the picture stays; what falls outside the display is left
@@ -200,6 +237,11 @@ class Backend {
   // pad as VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, buttons A, B, X as 'A', 'B',
   // 'C' and Start as VK_RETURN.
   virtual void SetGameKeys(HWND hwnd, bool on) = 0;
+  // Brings the display's window to the front, restored if it was
+  // minimised, with the keyboard focus; minimises it. Nothing for a window
+  // without a display.
+  virtual void RaiseDisplay(HWND hwnd) = 0;
+  virtual void MinimiseDisplay(HWND hwnd) = 0;
 
   // Power: with `on`, the system's screen saver and display blanking are
   // held off from now (or from when the display service starts) until the
@@ -227,6 +269,11 @@ std::vector<int> MessageBoxButtons(unsigned type);
 // The answer of a message box nobody can answer: its default button
 // (MB_DEFBUTTON1..3, the first when out of range).
 int DefaultMessageBoxAnswer(unsigned type);
+
+// The answer of a message box the user closed without choosing, as Windows
+// gives it: Cancel when the box has a Cancel button, OK for an OK-only box;
+// other boxes cannot be closed that way and give their default button.
+int ClosedMessageBoxAnswer(unsigned type);
 
 // True when the calling thread is the GUI thread (the program's main
 // thread), the one whose message functions pump the backend's events.

@@ -9,6 +9,7 @@
 
 #include "platform/alert.h"
 #include "platform/backend.h"
+#include "platform/win32_kernel.h"
 #include "platform/wingdi.h"
 
 struct DeviceContext {
@@ -22,6 +23,18 @@ int ReleaseDC(HWND, HDC hdc) {
   return 1;
 }
 
+HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
+  if (!ps || !IsWindow(hwnd)) return nullptr;
+  *ps = PAINTSTRUCT{};
+  ps->hdc = GetDC(hwnd);
+  return ps->hdc;
+}
+
+BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* ps) {
+  if (ps && ps->hdc) ReleaseDC(hwnd, ps->hdc);
+  return TRUE;
+}
+
 namespace {
 
 // Opens the window's display at the DIB's size, if it has none yet.
@@ -30,9 +43,7 @@ bool EnsureDisplay(HWND hwnd, int width, int height) {
   request.Width = width;
   request.Height = height;
   request.Format = platform::kDisplay555;
-  char title[256];
-  GetWindowText(hwnd, title, sizeof(title));
-  request.Title = title;
+  platform::kernel::DescribeDisplay(hwnd, &request);
   std::string error;
   if (platform::CurrentBackend().OpenDisplay(hwnd, request, nullptr, &error)) return true;
   static std::atomic<bool> told{false};
@@ -41,6 +52,10 @@ bool EnsureDisplay(HWND hwnd, int width, int height) {
 }
 
 }  // namespace
+
+BOOL IsDisplayOpen(HWND hwnd) {
+  return IsWindow(hwnd) && platform::CurrentBackend().HasDisplay(hwnd) ? TRUE : FALSE;
+}
 
 int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc, int ySrc,
                       UINT startScan, UINT lines, const void* bits, const BITMAPINFO* bmi,

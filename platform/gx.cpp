@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/backend.h"
+#include "platform/win32_kernel.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ struct GxState {
   platform::DisplayLayout Layout;
   bool Drawing = false;
   bool Input = false;
+  bool Suspended = false;
 };
 
 // GUI thread only.
@@ -34,9 +36,7 @@ int GXOpenDisplay(HWND hWnd, DWORD dwFlags) {
   request.Height = kHeight;
   request.Format = platform::kDisplay565;
   request.FullScreen = (dwFlags & GX_FULLSCREEN) != 0;
-  char title[256];
-  GetWindowText(hWnd, title, sizeof(title));
-  request.Title = title;
+  platform::kernel::DescribeDisplay(hWnd, &request);
   std::string error;
   if (!platform::CurrentBackend().OpenDisplay(hWnd, request, &gx.Layout, &error)) return 0;
   gx.Window = hWnd;
@@ -58,7 +58,7 @@ int GXCloseDisplay() {
 
 void* GXBeginDraw() {
   GxState& gx = Gx();
-  if (!gx.Window) return nullptr;
+  if (!gx.Window || gx.Suspended) return nullptr;
   void* frame = platform::CurrentBackend().BeginDisplayFrame(gx.Window);
   gx.Drawing = frame != nullptr;
   return frame;
@@ -69,6 +69,23 @@ int GXEndDraw() {
   if (!gx.Window || !gx.Drawing) return 0;
   platform::CurrentBackend().EndDisplayFrame(gx.Window);
   gx.Drawing = false;
+  return 1;
+}
+
+int GXSuspend() {
+  GxState& gx = Gx();
+  if (!gx.Window) return 0;
+  if (gx.Drawing) GXEndDraw();
+  gx.Suspended = true;
+  platform::CurrentBackend().MinimiseDisplay(gx.Window);
+  return 1;
+}
+
+int GXResume() {
+  GxState& gx = Gx();
+  if (!gx.Window) return 0;
+  gx.Suspended = false;
+  platform::CurrentBackend().RaiseDisplay(gx.Window);
   return 1;
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/recording.h"
 
 namespace {
 
@@ -216,7 +217,26 @@ platform::AudioDirection Direction(bool capture) {
   return capture ? platform::AudioDirection::Capture : platform::AudioDirection::Playback;
 }
 
+// The capture input the user chose: every device of the backend, one of
+// them, or a recording; the last two are the only device, id 0.
+struct CaptureChoice {
+  enum Kind { kEvery, kDevice, kRecording };
+  Kind What = kEvery;
+  int Device = 0;
+  std::shared_ptr<LoopedRecording> Recording;
+};
+std::mutex g_ChoiceMutex;
+CaptureChoice& Choice() {
+  static auto* choice = new CaptureChoice;
+  return *choice;
+}
+CaptureChoice CurrentChoice() {
+  std::lock_guard<std::mutex> lk(g_ChoiceMutex);
+  return Choice();
+}
+
 UINT DeviceCount(bool capture) {
+  if (capture && CurrentChoice().What != CaptureChoice::kEvery) return 1;
   std::string why;
   int n = platform::CurrentBackend().AudioDeviceCount(Direction(capture), &why);
   if (n <= 0) {
@@ -251,9 +271,21 @@ MMRESULT Open(bool capture, HANDLE* out, UINT deviceId, LPCWAVEFORMATEX format, 
   dev->Instance = instance;
   std::string error;
   auto& backend = platform::CurrentBackend();
-  dev->Stream = capture
-                    ? backend.OpenCapture(static_cast<int>(deviceId), dev->Format, *dev, &error)
-                    : backend.OpenPlayback(static_cast<int>(deviceId), dev->Format, *dev, &error);
+  const CaptureChoice choice = capture ? CurrentChoice() : CaptureChoice{};
+  if (choice.What == CaptureChoice::kRecording) {
+    std::shared_ptr<LoopedRecording> recording = choice.Recording;
+    dev->Stream = backend.OpenGeneratedCapture(
+        dev->Format,
+        [recording](const platform::PcmFormat& f, uint64_t offset, unsigned char* o, size_t len) {
+          recording->Fill(f, offset, o, len);
+        },
+        *dev, &error);
+  } else if (capture) {
+    int id = choice.What == CaptureChoice::kDevice ? choice.Device : static_cast<int>(deviceId);
+    dev->Stream = backend.OpenCapture(id, dev->Format, *dev, &error);
+  } else {
+    dev->Stream = backend.OpenPlayback(static_cast<int>(deviceId), dev->Format, *dev, &error);
+  }
   if (!dev->Stream) return Fail(MMSYSERR_NODRIVER, error);
   {
     std::lock_guard<std::mutex> lk(g_DevicesMutex);
@@ -347,8 +379,38 @@ std::string GetWaveErrorDetail() { return t_WaveError; }
 
 std::string WaveInDeviceName(UINT deviceId) {
   if (deviceId >= DeviceCount(true)) return "";
-  return platform::CurrentBackend().AudioDeviceName(platform::AudioDirection::Capture,
-                                                    static_cast<int>(deviceId));
+  const CaptureChoice choice = CurrentChoice();
+  if (choice.What == CaptureChoice::kRecording) return choice.Recording->Name();
+  int id = choice.What == CaptureChoice::kDevice ? choice.Device : static_cast<int>(deviceId);
+  return platform::CurrentBackend().AudioDeviceName(platform::AudioDirection::Capture, id);
+}
+
+bool ChooseCaptureDevice(UINT deviceId, std::string* error) {
+  ChooseEveryCaptureDevice();
+  UINT count = DeviceCount(true);
+  if (deviceId >= count) {
+    if (error)
+      *error = count == 0 ? "no audio capture device: " + t_WaveError
+                          : "no capture device with id " + std::to_string(deviceId) + " (ids 0 to " +
+                                std::to_string(count - 1) + ")";
+    return false;
+  }
+  std::lock_guard<std::mutex> lk(g_ChoiceMutex);
+  Choice() = CaptureChoice{CaptureChoice::kDevice, static_cast<int>(deviceId), nullptr};
+  return true;
+}
+
+bool ChooseCaptureRecording(const std::string& path, std::string* error) {
+  auto recording = std::make_shared<LoopedRecording>();
+  if (!recording->Load(path, error)) return false;
+  std::lock_guard<std::mutex> lk(g_ChoiceMutex);
+  Choice() = CaptureChoice{CaptureChoice::kRecording, 0, std::move(recording)};
+  return true;
+}
+
+void ChooseEveryCaptureDevice() {
+  std::lock_guard<std::mutex> lk(g_ChoiceMutex);
+  Choice() = CaptureChoice{};
 }
 
 std::string WaveOutDeviceName(UINT deviceId) {
@@ -430,7 +492,9 @@ MMRESULT waveOutRestart(HWAVEOUT hwo) { return SetPaused(hwo, false); }
 MMRESULT waveOutReset(HWAVEOUT hwo) { return HandBack(hwo, false, true); }
 MMRESULT waveOutClose(HWAVEOUT hwo) { return Close(hwo, false); }
 
-// A device handle, or a device id cast to a handle.
+// A device handle, or a device id cast to a handle. The default device's
+// level is the program's own setting and exists whether or not a device
+// does, so reading or setting it never starts the audio system.
 static bool VolumeTarget(HWAVEOUT hwo, UINT* id) {
   if (auto dev = Find(hwo, false)) {
     *id = dev->DeviceId;
@@ -438,7 +502,7 @@ static bool VolumeTarget(HWAVEOUT hwo, UINT* id) {
   }
   auto value = reinterpret_cast<uintptr_t>(hwo);
   if (value == static_cast<uintptr_t>(WAVE_MAPPER)) value = 0;
-  if (value >= waveOutGetNumDevs()) return false;
+  if (value != 0 && value >= waveOutGetNumDevs()) return false;
   *id = static_cast<UINT>(value);
   return true;
 }

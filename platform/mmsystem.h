@@ -184,7 +184,9 @@ MMRESULT waveOutClose(HWAVEOUT hwo);
 // word (0xFFFF = full); a mono device uses the low word. `hwo` may be an
 // open handle or a device id (cast to HWAVEOUT); the level belongs to the
 // device id and applies to everything it plays from then on. It is this
-// program's own gain: the system's mixer is never changed.
+// program's own gain: the system's mixer is never changed. The default
+// device's level (id 0, WAVE_MAPPER) can be read and set before any device
+// is present, without starting the audio system.
 MMRESULT waveOutGetVolume(HWAVEOUT hwo, LPDWORD volume);
 MMRESULT waveOutSetVolume(HWAVEOUT hwo, DWORD volume);
 
@@ -195,6 +197,22 @@ MMRESULT waveOutSetVolume(HWAVEOUT hwo, DWORD volume);
 // id out of range.
 std::string WaveInDeviceName(UINT deviceId);
 std::string WaveOutDeviceName(UINT deviceId);
+
+// The capture input the user chose for the whole program (the programs'
+// --device and --input options). Either leaves one capture device, id 0
+// (and WAVE_MAPPER), in place of the backend's list; the choice holds until
+// another is made.
+//
+// Capture device `deviceId` of the backend's list as it is now, under its
+// own name. False with *error set when there is no such device.
+bool ChooseCaptureDevice(UINT deviceId, std::string* error);
+// A RIFF WAVE recording (what zelvaro-analyze reads), mixed down to one
+// channel and played over and over in place of a microphone, paced by the
+// backend's clock, named "Recording <file name>". False with *error set when
+// it cannot be read or decoded or holds no audio.
+bool ChooseCaptureRecording(const std::string& path, std::string* error);
+// Every capture device of the backend again.
+void ChooseEveryCaptureDevice();
 
 // Why the calling thread's last failed wave call failed, in the backend's
 // words (for example "Could not connect to PulseAudio server"); empty when

@@ -68,6 +68,11 @@ bool Matches(const char* wanted, const char* have, bool is_type) {
 
 }  // namespace
 
+HMODULE GetModuleHandle(const char* name) {
+  static int module;
+  return name ? nullptr : &module;
+}
+
 HRSRC FindResource(HMODULE, const char* name, const char* type) {
   if (!name || !type) return nullptr;
   for (size_t i = 0; i < kResourceTableCount; i++) {

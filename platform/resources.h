@@ -30,6 +30,11 @@ typedef void* HGLOBAL;
 #define RT_RCDATA MAKEINTRESOURCE(10)
 #define RT_GROUP_ICON MAKEINTRESOURCE(14)
 
+// The program's own module for a null name: a non-null handle (for calls
+// that tell resources from files by a null module). Null for any other
+// name: the program loads no other module.
+HMODULE GetModuleHandle(const char* name);
+
 // The resource `name` of type `type`, or null when there is none (or when
 // either argument is null).
 HRSRC FindResource(HMODULE module, const char* name, const char* type);

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/icon.h"
+#include "platform/resources.h"
 #include "platform/win32_kernel.h"
 
 using namespace platform::kernel;
@@ -178,6 +180,16 @@ LRESULT CallWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     proc = w->Proc;
   }
   return proc(hwnd, message, wParam, lParam);
+}
+
+void DescribeDisplay(HWND hwnd, platform::DisplayRequest* request) {
+  std::lock_guard<std::mutex> lk(Lock());
+  auto w = FindWindowLocked(hwnd);
+  if (!w) return;
+  request->Title = w->Title;
+  auto cls = Win().Classes.find(w->ClassKey);
+  if (cls != Win().Classes.end())
+    request->Icon = static_cast<const platform::DisplayIcon*>(cls->second.Class.hIcon);
 }
 
 }  // namespace platform::kernel
@@ -499,6 +511,92 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
     default:
       return 0;
   }
+}
+
+// Showing windows -------------------------------------------------------------------
+
+BOOL ShowWindow(HWND hwnd, int cmd) {
+  bool wasVisible;
+  {
+    std::lock_guard<std::mutex> lk(Lock());
+    auto w = FindWindowLocked(hwnd);
+    if (!w) {
+      SetError(ERROR_INVALID_WINDOW_HANDLE);
+      return FALSE;
+    }
+    wasVisible = (w->Style & WS_VISIBLE) != 0;
+    if (cmd == SW_HIDE)
+      w->Style &= ~static_cast<DWORD>(WS_VISIBLE);
+    else
+      w->Style |= WS_VISIBLE;
+  }
+  platform::Backend& b = platform::CurrentBackend();
+  if (cmd == SW_SHOWNORMAL || cmd == SW_RESTORE) b.RaiseDisplay(hwnd);
+  if (cmd == SW_MINIMIZE || cmd == SW_SHOWMINIMIZED) b.MinimiseDisplay(hwnd);
+  return wasVisible ? TRUE : FALSE;
+}
+
+BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int, int, int, int, UINT flags) {
+  if (!IsWindow(hwnd)) {
+    SetError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  if (!(flags & SWP_NOZORDER) && (insertAfter == HWND_TOP || insertAfter == HWND_TOPMOST))
+    platform::CurrentBackend().RaiseDisplay(hwnd);
+  return TRUE;
+}
+
+BOOL SetForegroundWindow(HWND hwnd) {
+  if (!IsWindow(hwnd)) {
+    SetError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  platform::CurrentBackend().RaiseDisplay(hwnd);
+  return TRUE;
+}
+
+BOOL AdjustWindowRect(LPRECT rect, DWORD, BOOL) {
+  if (!rect) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int GetSystemMetrics(int index) {
+  if (index != SM_CXSCREEN && index != SM_CYSCREEN) return 0;
+  int w = 0, h = 0;
+  if (!platform::CurrentBackend().ScreenSize(&w, &h)) return 0;
+  return index == SM_CXSCREEN ? w : h;
+}
+
+HICON LoadIcon(HINSTANCE, LPCSTR name) {
+  // Decoded icons by resource entry, kept for the whole run.
+  static std::mutex mutex;
+  static auto* icons = new std::map<HRSRC, platform::DisplayIcon*>;
+  HRSRC res = FindResource(nullptr, name, RT_ICON);
+  if (!res) return nullptr;
+  std::lock_guard<std::mutex> lk(mutex);
+  auto it = icons->find(res);
+  if (it != icons->end()) return it->second;
+  auto* icon = new platform::DisplayIcon;
+  const auto* data = static_cast<const unsigned char*>(LockResource(LoadResource(nullptr, res)));
+  if (!DecodeIcon(data, SizeofResource(nullptr, res), icon, nullptr)) {
+    delete icon;
+    icon = nullptr;
+  }
+  (*icons)[res] = icon;
+  return icon;
+}
+
+HCURSOR LoadCursor(HINSTANCE, LPCSTR name) {
+  static int arrow;
+  return name == IDC_ARROW ? &arrow : nullptr;
+}
+
+HBRUSH GetSysColorBrush(int index) {
+  static int brushes[31];
+  return index >= 0 && index < 31 ? &brushes[index] : nullptr;
 }
 
 // Time and message boxes -----------------------------------------------------------

@@ -349,6 +349,81 @@ LONG_PTR SetWindowLongPtr(HWND hwnd, int index, LONG_PTR value);
 // TRUE, WM_ERASEBKGND returns 1; everything else returns 0.
 LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Showing windows -----------------------------------------------------------------
+//
+// A window's display (platform/backend.h) opens when the window is first
+// drawn into (wingdi.h, gx.h); until then showing and raising it changes
+// only its WS_VISIBLE style. The display service places display windows
+// itself (centred on the screen) and sizes them from what is drawn, so
+// positions and sizes given here are not used.
+
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_NORMAL 1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_RESTORE 9
+
+// Sets or clears WS_VISIBLE (SW_HIDE clears it) and returns whether it was
+// set before. A window with a display is brought to the front, restored,
+// by SW_SHOWNORMAL and SW_RESTORE, and minimised by SW_MINIMIZE and
+// SW_SHOWMINIMIZED. FALSE for an unknown window.
+BOOL ShowWindow(HWND hwnd, int cmd);
+
+#define HWND_TOP ((HWND)0)
+#define HWND_BOTTOM ((HWND)1)
+#define HWND_TOPMOST ((HWND)-1)
+#define HWND_NOTOPMOST ((HWND)-2)
+
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+#define SWP_SHOWWINDOW 0x0040
+
+// Changes the window's place among the screen's windows: HWND_TOP and
+// HWND_TOPMOST bring its display to the front (unless SWP_NOZORDER; nothing
+// stays on top for good), others change nothing. FALSE for an unknown
+// window.
+BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+
+// Brings the window's display to the front with the keyboard focus. FALSE
+// for an unknown window.
+BOOL SetForegroundWindow(HWND hwnd);
+
+// The window rectangle that holds a client rectangle: the same rectangle,
+// since the window manager draws frames and captions outside the client
+// area of display windows. FALSE for a null rectangle.
+BOOL AdjustWindowRect(LPRECT rect, DWORD style, BOOL menu);
+
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+
+// The width (SM_CXSCREEN) or height (SM_CYSCREEN) of the screen displays
+// open on, from the backend; 0 for another index or when there is no
+// screen.
+int GetSystemMetrics(int index);
+
+// Icons, cursors and brushes for window classes ----------------------------------------
+
+#define IDC_ARROW ((LPCSTR)(uintptr_t)32512)
+#define COLOR_BTNFACE 15
+
+// The icon resource `name` (type ICON: an icon file, platform/icon.h),
+// decoded once and kept for the whole run; a class's icon is given to the
+// display of each of its windows. Null when there is no such resource or no
+// image of it can be read. The instance is not used (one resource table).
+HICON LoadIcon(HINSTANCE instance, LPCSTR name);
+
+// A cursor handle, kept by a class only: display windows show the system's
+// own pointer.
+HCURSOR LoadCursor(HINSTANCE instance, LPCSTR name);
+
+// A brush handle for a system colour, kept by a class only: the program
+// draws every pixel of a display itself.
+HBRUSH GetSysColorBrush(int index);
+
 // Threads and synchronisation --------------------------------------------------
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);

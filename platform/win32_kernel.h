@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/backend.h"
 #include "platform/win32.h"
 
 namespace platform::kernel {
@@ -28,7 +29,7 @@ struct SentMessage {
 };
 
 // Everything the layer knows about one thread.
-struct ThreadRecord {
+struct ThreadRecord : std::enable_shared_from_this<ThreadRecord> {
   DWORD Id = 0;
   pid_t Tid = 0;     // the kernel's thread id, for priorities
   int BaseNice = 0;  // nice value of THREAD_PRIORITY_NORMAL
@@ -93,5 +94,9 @@ LRESULT CallWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 // Sets the calling thread's last error.
 void SetError(DWORD error);
+
+// What the display of `hwnd` is to show besides its pixels: the window's
+// title and its class's icon. Without the lock.
+void DescribeDisplay(HWND hwnd, platform::DisplayRequest* request);
 
 }  // namespace platform::kernel

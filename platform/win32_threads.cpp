@@ -28,19 +28,31 @@ KernelState& State() {
   return *state;
 }
 
-// Ends the record when the thread that owns it ends.
+pid_t CurrentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+// Ends the record when the thread that owns it ends. The main thread's
+// record is kept instead: the program's static destructors and exit
+// handlers run after the main thread's thread-local objects are gone, and
+// they may still ask for the thread id or wait on an event.
+std::shared_ptr<ThreadRecord>* g_MainRecord = nullptr;  // never freed
+
 struct SelfHolder {
   std::shared_ptr<ThreadRecord> Record;
   ~SelfHolder() {
     if (!Record) return;
+    if (CurrentTid() == getpid()) {
+      g_MainRecord = new std::shared_ptr<ThreadRecord>(Record);
+      return;
+    }
     std::lock_guard<std::mutex> lk(Lock());
     EndThreadLocked(*Record);
   }
 };
 thread_local SelfHolder t_Self;
+// The same record as a plain pointer, which stays readable after t_Self's
+// destructor has run (a thread-local without a destructor of its own).
+thread_local ThreadRecord* t_Record = nullptr;
 thread_local DWORD t_LastError = 0;
-
-pid_t CurrentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 }  // namespace
 
@@ -55,19 +67,22 @@ std::shared_ptr<ThreadRecord> NewRecordLocked() {
 }
 
 std::shared_ptr<ThreadRecord> Self() {
-  if (!t_Self.Record) {
-    std::lock_guard<std::mutex> lk(Lock());
-    auto r = NewRecordLocked();
-    r->Tid = CurrentTid();
-    errno = 0;
-    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(r->Tid));
-    r->BaseNice = errno == 0 ? nice : 0;
-    t_Self.Record = r;
-  }
-  return t_Self.Record;
+  if (t_Record) return t_Record->shared_from_this();
+  std::lock_guard<std::mutex> lk(Lock());
+  auto r = NewRecordLocked();
+  r->Tid = CurrentTid();
+  errno = 0;
+  int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(r->Tid));
+  r->BaseNice = errno == 0 ? nice : 0;
+  t_Self.Record = r;
+  t_Record = r.get();
+  return r;
 }
 
-void AdoptSelf(std::shared_ptr<ThreadRecord> record) { t_Self.Record = std::move(record); }
+void AdoptSelf(std::shared_ptr<ThreadRecord> record) {
+  t_Record = record.get();
+  t_Self.Record = std::move(record);
+}
 
 std::shared_ptr<ThreadRecord> FindThreadLocked(DWORD id) {
   auto it = State().Threads.find(id);

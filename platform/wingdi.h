@@ -85,6 +85,21 @@ typedef struct DeviceContext* HDC;
 HDC GetDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC hdc);
 
+// Painting in answer to WM_PAINT: BeginPaint gives a device context for the
+// whole window (the display keeps its picture, so nothing is ever invalid
+// here) and EndPaint releases it.
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+};
+typedef PAINTSTRUCT* LPPAINTSTRUCT;
+HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps);
+BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* ps);
+
 // Puts w x h pixels of a DIB at (xDest, yDest) of the window: those whose
 // top-left is (xSrc, ySrc) of the image (counted from the top for a
 // top-down DIB, from the bottom for a bottom-up one, as on Windows).
@@ -94,6 +109,11 @@ int ReleaseDC(HWND hwnd, HDC hdc);
 // into. Only 16-bit 5-5-5 DIBs (BI_RGB) are drawn. Returns the number of
 // scan lines drawn, or 0 when nothing could be: no window, another format,
 // or a display that would not open (said once, as a failure notice).
+// Our own: whether the window is on the screen, its display open. FALSE
+// before it is first drawn into, when its display could not be opened, and
+// once the window is gone.
+BOOL IsDisplayOpen(HWND hwnd);
+
 int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc, int ySrc,
                       UINT startScan, UINT lines, const void* bits, const BITMAPINFO* bmi,
                       UINT colorUse);

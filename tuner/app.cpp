@@ -21,6 +21,9 @@ int AdjustMode = 0;
 char szTriggerLevel[16] = "Trigger: 1";
 int SquareScreen = 0;
 TunerState Tuner;
+MyClass game;
+
+TPocketPCWindow& TheApplication() { return game; }
 
 const SegmentColour SignalStrength[10] = {
     {0, 255, 0},   {64, 255, 0},  {128, 255, 0}, {192, 255, 0}, {255, 255, 0},
@@ -269,3 +272,15 @@ void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octa
     dib->Fill(left, B + 1 - h, left + 22, B, j == selected ? red : green);
   }
 }
+
+void MyClass::ProgramStart(int&) {}
+
+void MyClass::ProgramEnd() {}
+
+void MyClass::DisplayInit() {}
+
+int MyClass::DisplayExit() { return 1; }
+
+void MyClass::Paint() {}
+
+void MyClass::ProcessMessage(unsigned, unsigned, long) {}

@@ -4,6 +4,7 @@
 // the reading step (reading.h) decided, and the octave-band spectrum view.
 #pragma once
 
+#include "PPCAPI.h"
 #include "button.h"
 #include "dib.h"
 #include "font.h"
@@ -94,3 +95,16 @@ void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name);
 #else
 void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octave);
 #endif
+
+// The application object the frame drives.
+class MyClass : public TPocketPCWindow {
+ public:
+  void ProgramStart(int& orientation) override;
+  void ProgramEnd() override;
+  void DisplayInit() override;
+  int DisplayExit() override;
+  void Paint() override;
+  void ProcessMessage(unsigned message, unsigned wParam, long lParam) override;
+};
+
+extern MyClass game;

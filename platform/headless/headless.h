@@ -7,15 +7,16 @@
 //   so a whole session runs the same way every time, faster than real time.
 // - Audio: scripted capture devices (a buffer, a WAV file, a tone or any
 //   generator; they can refuse to open, end blocks short, or vanish
-//   mid-stream) and playback devices that record what they are given, both
-//   paced by the virtual clock.
+//   mid-stream), the program's own generated capture devices, and playback
+//   devices that record what they are given, all paced by the virtual clock.
 // - Message boxes: recorded (and written to standard error); the answer is
-//   the default button.
+//   the default button, or the one a test scripted.
 // - Events: injected by tests (quit requests, window messages).
 // - Power: the display-awake hold and the idle-timer resets are recorded.
-// - Displays: kept in memory, each with the last frame shown and a count of
-//   frames; a frame can be written as a BMP file. Full-screen displays can
-//   be given any frame-buffer pitches, as handheld displays have.
+// - Displays: kept in memory on a 1920 x 1080 screen, each with the last
+//   frame shown, a count of frames and of the times it was brought to the
+//   front; a frame can be written as a BMP file. Full-screen displays can be
+//   given any frame-buffer pitches, as handheld displays have.
 //
 // The capture devices of a program run with --headless come from the
 // environment variable ZELVARO_HEADLESS_CAPTURE (ParseCaptureScripts).
@@ -57,6 +58,8 @@ struct PlaybackScript {
   double VanishAfterSeconds = -1;
   bool FailOpen = false;
   uint32_t PeriodMs = 8;
+  // Formats the device plays; null: every PCM format.
+  std::function<bool(const platform::PcmFormat& format)> Accepts;
 };
 
 // A tone of `frequency` Hz at `amplitude` (1 = full scale) on every channel.
@@ -97,11 +100,11 @@ platform::Backend& TheBackend();
 // Makes the headless backend current (aborts with a message if it cannot).
 void Use();
 
-// Forgets the devices, recorded message boxes, injected events, closed
-// displays and display pitches, the display-awake hold and the idle-timer
-// resets, and puts
-// back one playback device and the capture devices of
-// ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps running.
+// Forgets the devices, recorded message boxes, the scripted answer, injected
+// events, closed displays and display pitches, the display-awake hold and the
+// idle-timer resets, and puts back one playback device and the capture
+// devices of ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps
+// running.
 void Reset();
 
 // Replaces every device by none. No device may be open.
@@ -122,8 +125,20 @@ std::vector<unsigned char> Played(int id);
 
 std::vector<RecordedMessageBox> MessageBoxes();
 
+// Every message box from now on that has a button `id` (IDOK, IDCANCEL ...)
+// answers with it; a box without that button answers with its default. 0
+// goes back to the default button for every box, as Reset does. IDCANCEL
+// also stands for the user closing a box, which the real backend reports
+// as Cancel.
+void AnswerMessageBoxes(int id);
+
 void InjectQuit();
 void InjectWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// A mouse message at pixel (x, y) of the window of `hwnd`'s display (of the
+// 1920 x 1080 screen for a full-screen display), which arrives in display
+// pixels as the real backend's input does: the window is the display times
+// its scale. False when `hwnd` has no open display.
+bool InjectPointer(HWND hwnd, UINT message, WPARAM wParam, int x, int y);
 
 // Displays ----------------------------------------------------------------------
 
@@ -137,7 +152,11 @@ void SetDisplayPitches(int xPitch, int yPitch);
 struct DisplayState {
   bool Open = false;
   std::string Title;
+  int IconWidth = 0;  // of the icon it was given (0: none)
+  int IconHeight = 0;
   bool FullScreen = false;
+  int Raised = 0;          // times brought to the front
+  bool Minimised = false;  // since the last time it was brought to the front
   platform::DisplayLayout Layout;
   uint64_t Frames = 0;         // frames shown: presents and ended frames
   std::vector<uint16_t> Pixels;  // the last frame shown, Width x Height, top row first

@@ -249,6 +249,9 @@ class Headless : public platform::Backend {
       m_Boxes.push_back({text, caption, type});
     }
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    const int scripted = m_Answer.load();
+    for (int id : platform::MessageBoxButtons(type))
+      if (id == scripted) return scripted;
     return platform::DefaultMessageBoxAnswer(type);
   }
 
@@ -297,11 +300,22 @@ class Headless : public platform::Backend {
                                                       platform::PlaybackSource& source,
                                                       std::string* error) override;
 
+  std::unique_ptr<platform::AudioStream> OpenGeneratedCapture(const PcmFormat& format,
+                                                              platform::CaptureGenerator generate,
+                                                              platform::CaptureSink& sink,
+                                                              std::string* error) override;
+
+  bool ScreenSize(int* width, int* height) override {
+    *width = display::kScreenWidth;
+    *height = display::kScreenHeight;
+    return true;
+  }
   bool OpenDisplay(HWND hwnd, const platform::DisplayRequest& request,
                    platform::DisplayLayout* layout, std::string* error) override {
     return display::Open(hwnd, request, layout, error);
   }
   void CloseDisplay(HWND hwnd) override { display::Close(hwnd); }
+  bool HasDisplay(HWND hwnd) override { return display::IsOpen(hwnd); }
   bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w,
                       int h) override {
     return display::Present(hwnd, rect, pitch, x, y, w, h);
@@ -317,6 +331,8 @@ class Headless : public platform::Backend {
     m_Awake = false;
     m_IdleResets = 0;
   }
+  void RaiseDisplay(HWND hwnd) override { display::Raise(hwnd); }
+  void MinimiseDisplay(HWND hwnd) override { display::Minimise(hwnd); }
 
   void Forget(const std::shared_ptr<Timed>& t) {
     std::lock_guard<std::mutex> lk(m_Mutex);
@@ -367,6 +383,7 @@ class Headless : public platform::Backend {
     std::lock_guard<std::mutex> lk(m_Mutex);
     return m_Boxes;
   }
+  void SetAnswer(int id) { m_Answer.store(id); }
   void Inject(const Injected& e) {
     std::lock_guard<std::mutex> lk(m_Mutex);
     m_Events.push_back(e);
@@ -390,6 +407,7 @@ class Headless : public platform::Backend {
   std::vector<std::shared_ptr<Timed>> m_Timed;
   int m_OpenStreams = 0;
   std::vector<RecordedMessageBox> m_Boxes;
+  std::atomic<int> m_Answer{0};  // scripted answer; 0: the default button
   std::deque<Injected> m_Events;
   std::atomic<uint64_t> m_Now{0};
   std::atomic<bool> m_WarnedBusy{false};
@@ -468,10 +486,32 @@ std::unique_ptr<platform::AudioStream> Headless::OpenPlayback(int id, const PcmF
     if (error) *error = "the scripted device refuses to open";
     return nullptr;
   }
+  if (e.Script.Accepts && !e.Script.Accepts(format)) {
+    if (error) *error = "the scripted device does not play that format";
+    return nullptr;
+  }
   auto core = std::make_shared<PlaybackCore>(e.Script, format, source, e.Played, m_Now.load());
   m_Timed.push_back(core);
   m_OpenStreams++;
   return std::make_unique<PlaybackStream>(core);
+}
+
+std::unique_ptr<platform::AudioStream> Headless::OpenGeneratedCapture(
+    const PcmFormat& format, platform::CaptureGenerator generate, platform::CaptureSink& sink,
+    std::string* error) {
+  if (!generate || format.Rate <= 0 || format.FrameBytes() <= 0) {
+    if (error) *error = "nothing to record";
+    return nullptr;
+  }
+  CaptureScript script;
+  script.Name = "Generated recording";
+  script.Fill = std::move(generate);
+  std::lock_guard<std::mutex> lk(m_Mutex);
+  auto core = std::make_shared<CaptureCore>(script, format, sink,
+                                            std::make_shared<SharedCaptureStats>(), m_Now.load());
+  m_Timed.push_back(core);
+  m_OpenStreams++;
+  return std::make_unique<CaptureStream>(core);
 }
 
 bool Headless::ResetDevices() {
@@ -484,6 +524,7 @@ bool Headless::ResetDevices() {
   }
   std::lock_guard<std::mutex> lk(m_Mutex);
   m_Boxes.clear();
+  m_Answer.store(0);
   m_Events.clear();
   if (m_OpenStreams > 0) return false;
   m_Capture.clear();
@@ -525,6 +566,7 @@ CaptureStats CaptureStatsOf(int id) { return TheHeadless().StatsOf(id); }
 int OpenDeviceCount() { return TheHeadless().OpenStreams(); }
 std::vector<unsigned char> Played(int id) { return TheHeadless().PlayedBy(id); }
 std::vector<RecordedMessageBox> MessageBoxes() { return TheHeadless().Boxes(); }
+void AnswerMessageBoxes(int id) { TheHeadless().SetAnswer(id); }
 
 void InjectQuit() {
   Injected e;
@@ -536,6 +578,13 @@ void InjectWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
   Injected e;
   e.Msg = MSG{hwnd, message, wParam, lParam, 0, {0, 0}};
   TheHeadless().Inject(e);
+}
+
+bool InjectPointer(HWND hwnd, UINT message, WPARAM wParam, int x, int y) {
+  LPARAM lParam = 0;
+  if (!display::PointerAt(hwnd, x, y, &lParam)) return false;
+  InjectWindowMessage(hwnd, message, wParam, lParam);
+  return true;
 }
 
 uint64_t Now() { return TheHeadless().Now(); }

@@ -125,9 +125,9 @@ bool Open(HWND hwnd, const platform::DisplayRequest& request, platform::DisplayL
   l.Width = request.Width;
   l.Height = request.Height;
   l.Format = request.Format;
-  l.Scale = request.FullScreen
-                ? 0
-                : platform::ChooseDisplayScale(platform::DisplayScale(), l.Height, 1080);
+  l.Scale = request.FullScreen ? 0
+                               : platform::ChooseDisplayScale(platform::DisplayScale(), l.Height,
+                                                              display::kScreenHeight);
   l.XPitch = 2;
   l.YPitch = 2 * l.Width;
   if (request.FullScreen && (all.XPitch != 0 || all.YPitch != 0)) {
@@ -148,6 +148,10 @@ bool Open(HWND hwnd, const platform::DisplayRequest& request, platform::DisplayL
   d.State.Open = true;
   d.State.Title = request.Title;
   d.State.FullScreen = request.FullScreen;
+  if (request.Icon) {
+    d.State.IconWidth = request.Icon->Width;
+    d.State.IconHeight = request.Icon->Height;
+  }
   d.State.Pixels.assign(static_cast<size_t>(l.Width) * l.Height, 0);
   if (layout) *layout = l;
   all.ByWindow[hwnd] = std::move(d);
@@ -171,6 +175,13 @@ void Close(HWND hwnd) {
     if (!WriteBmp(last, path, &error))
       std::fprintf(stderr, "headless: screenshot %s: %s\n", path, error.c_str());
   }
+}
+
+bool IsOpen(HWND hwnd) {
+  Displays& all = All();
+  std::lock_guard<std::mutex> lk(all.Mutex);
+  auto it = all.ByWindow.find(hwnd);
+  return it != all.ByWindow.end() && it->second.State.Open;
 }
 
 bool Present(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w, int h) {
@@ -217,6 +228,41 @@ void EndFrame(HWND hwnd) {
 }
 
 void SetGameKeys(HWND, bool) {}
+
+void Raise(HWND hwnd) {
+  Displays& all = All();
+  std::lock_guard<std::mutex> lk(all.Mutex);
+  auto it = all.ByWindow.find(hwnd);
+  if (it != all.ByWindow.end() && it->second.State.Open) {
+    it->second.State.Raised++;
+    it->second.State.Minimised = false;
+  }
+}
+
+void Minimise(HWND hwnd) {
+  Displays& all = All();
+  std::lock_guard<std::mutex> lk(all.Mutex);
+  auto it = all.ByWindow.find(hwnd);
+  if (it != all.ByWindow.end() && it->second.State.Open) it->second.State.Minimised = true;
+}
+
+bool PointerAt(HWND hwnd, int x, int y, LPARAM* lParam) {
+  Displays& all = All();
+  std::lock_guard<std::mutex> lk(all.Mutex);
+  auto it = all.ByWindow.find(hwnd);
+  if (it == all.ByWindow.end() || !it->second.State.Open) return false;
+  const platform::DisplayLayout& l = it->second.State.Layout;
+  int outw = kScreenWidth, outh = kScreenHeight;
+  if (!it->second.State.FullScreen) {
+    outw = l.Width * std::max(l.Scale, 1);
+    outh = l.Height * std::max(l.Scale, 1);
+  }
+  int vx, vy, vw, vh, dx, dy;
+  platform::DisplayViewport(outw, outh, l.Width, l.Height, &vx, &vy, &vw, &vh);
+  platform::ViewportToDisplay(vx, vy, vw, vh, l.Width, l.Height, x, y, &dx, &dy);
+  *lParam = MAKELPARAM(dx, dy);
+  return true;
+}
 
 void Reset() {
   Displays& all = All();

@@ -1,6 +1,7 @@
 // The real backend over SDL2: audio capture and playback (SDL converts to
-// and from the hardware's format), the monotonic clock, message boxes (SDL's
-// where a display exists, standard error otherwise), the event pump
+// and from the hardware's format), generated capture devices on a thread of
+// their own paced by the real clock, the monotonic clock, message boxes
+// (SDL's where a display exists, standard error otherwise), the event pump
 // (SDL_QUIT, and each display's input) and the displays (sdl_display.cpp).
 //
 // SDL never installs signal handlers here: the message layer turns SIGINT
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +40,7 @@ void QuietAlsa() {
   if (set) set(&IgnoreAlsaError);
 }
 
-bool HasDisplay() {
+bool HasScreen() {
   const char* x = std::getenv("DISPLAY");
   const char* wl = std::getenv("WAYLAND_DISPLAY");
   return (x && *x) || (wl && *wl);
@@ -65,6 +67,71 @@ class SdlStream : public AudioStream {
   unsigned char m_Silence;
   std::atomic<SDL_AudioDeviceID> m_Device{0};
   bool m_Lost = false;  // the callback's own
+};
+
+// A generated recording delivered every 20 ms, as much as the real clock
+// says has been recorded since the opening. The lock is held while the sink
+// runs, so Stop and destruction wait for a delivery in progress; it is
+// recursive because a completion function may stop the device from inside
+// a delivery.
+class GeneratedStream : public AudioStream {
+ public:
+  GeneratedStream(const PcmFormat& format, CaptureGenerator generate, CaptureSink& sink)
+      : m_Format(format),
+        m_Generate(std::move(generate)),
+        m_Sink(sink),
+        m_Opened(std::chrono::steady_clock::now()),
+        m_Thread([this] { Run(); }) {}
+  ~GeneratedStream() override {
+    {
+      std::lock_guard<std::recursive_mutex> lk(m_Mutex);
+      m_End = true;
+    }
+    m_Wake.notify_all();
+    m_Thread.join();
+  }
+  void Start() override {
+    std::lock_guard<std::recursive_mutex> lk(m_Mutex);
+    m_Started = true;
+  }
+  void Stop() override {
+    std::lock_guard<std::recursive_mutex> lk(m_Mutex);
+    m_Started = false;
+  }
+
+ private:
+  void Run() {
+    using namespace std::chrono;
+    const uint64_t second = static_cast<uint64_t>(m_Format.BytesPerSecond());
+    std::vector<unsigned char> buf;
+    std::unique_lock<std::recursive_mutex> lk(m_Mutex);
+    while (!m_End) {
+      m_Wake.wait_for(lk, milliseconds(20), [&] { return m_End; });
+      if (m_End) break;
+      auto ms = static_cast<uint64_t>(
+          duration_cast<milliseconds>(steady_clock::now() - m_Opened).count());
+      uint64_t until =
+          ms * static_cast<uint64_t>(m_Format.Rate) / 1000 * static_cast<uint64_t>(m_Format.FrameBytes());
+      if (until <= m_Produced) continue;
+      // After a stall (the machine suspended) only the last second is made up.
+      if (until - m_Produced > second) m_Produced = until - second;
+      buf.resize(static_cast<size_t>(until - m_Produced));
+      m_Generate(m_Format, m_Produced, buf.data(), buf.size());
+      if (m_Started) m_Sink.Captured(buf.data(), buf.size());
+      m_Produced = until;
+    }
+  }
+
+  PcmFormat m_Format;
+  CaptureGenerator m_Generate;
+  CaptureSink& m_Sink;
+  std::chrono::steady_clock::time_point m_Opened;
+  std::recursive_mutex m_Mutex;
+  std::condition_variable_any m_Wake;
+  bool m_Started = false;
+  bool m_End = false;
+  uint64_t m_Produced = 0;
+  std::thread m_Thread;  // last: it starts once everything above is ready
 };
 
 class Sdl : public Backend {
@@ -99,11 +166,23 @@ class Sdl : public Backend {
   std::unique_ptr<AudioStream> OpenPlayback(int id, const PcmFormat& format, PlaybackSource& source,
                                             std::string* error) override;
 
+  std::unique_ptr<AudioStream> OpenGeneratedCapture(const PcmFormat& format,
+                                                    CaptureGenerator generate, CaptureSink& sink,
+                                                    std::string* error) override {
+    if (!generate || format.Rate <= 0 || format.FrameBytes() <= 0) {
+      if (error) *error = "nothing to record";
+      return nullptr;
+    }
+    return std::make_unique<GeneratedStream>(format, std::move(generate), sink);
+  }
+
+  bool ScreenSize(int* width, int* height) override { return sdl::ScreenSize(width, height); }
   bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout,
                    std::string* error) override {
     return sdl::OpenDisplay(hwnd, request, layout, error);
   }
   void CloseDisplay(HWND hwnd) override { sdl::CloseDisplay(hwnd); }
+  bool HasDisplay(HWND hwnd) override { return sdl::HasDisplay(hwnd); }
   bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w,
                       int h) override {
     return sdl::PresentDisplay(hwnd, rect, pitch, x, y, w, h);
@@ -113,6 +192,8 @@ class Sdl : public Backend {
   void SetGameKeys(HWND hwnd, bool on) override { sdl::SetGameKeys(hwnd, on); }
   void HoldDisplayAwake(bool on) override { sdl::HoldDisplayAwake(on); }
   void ResetIdleTimer() override { sdl::ResetIdleTimer(); }
+  void RaiseDisplay(HWND hwnd) override { sdl::RaiseDisplay(hwnd); }
+  void MinimiseDisplay(HWND hwnd) override { sdl::MinimiseDisplay(hwnd); }
 
   // Serialises SDL's audio calls (SDL does not guard opening, closing and
   // listing against each other).
@@ -149,8 +230,8 @@ int Sdl::AudioDeviceCount(AudioDirection direction, std::string* why) {
   const int capture = direction == AudioDirection::Capture;
   int named = SDL_GetNumAudioDevices(capture);
   char* name = nullptr;
-  SDL_AudioSpec spec;
-  bool has_default = SDL_GetDefaultAudioInfo(&name, &spec, capture) == 0;
+  SDL_AudioSpec device_format;
+  bool has_default = SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0;
   SDL_free(name);
   if (named <= 0 && !has_default) {
     if (why)
@@ -167,9 +248,9 @@ std::string Sdl::AudioDeviceName(AudioDirection direction, int id) {
   const int capture = direction == AudioDirection::Capture;
   if (id == 0) {
     char* name = nullptr;
-    SDL_AudioSpec spec;
+    SDL_AudioSpec device_format;
     std::string out = "Default device";
-    if (SDL_GetDefaultAudioInfo(&name, &spec, capture) == 0 && name)
+    if (SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0 && name)
       out += std::string(" (") + name + ")";
     SDL_free(name);
     return out;
@@ -270,7 +351,7 @@ void SdlStream::Run(Uint8* stream, int len) {
 int Sdl::ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) {
   std::lock_guard<std::mutex> lk(m_BoxMutex);
   const int fallback = DefaultMessageBoxAnswer(type);
-  if (HasDisplay()) {
+  if (HasScreen()) {
     std::vector<int> ids = MessageBoxButtons(type);
     static const char* const kLabels[] = {"",      "OK",     "Cancel", "Abort",
                                           "Retry", "Ignore", "Yes",    "No"};
@@ -302,8 +383,10 @@ int Sdl::ShowMessageBox(const std::string& text, const std::string& caption, uns
     data.message = text.c_str();
     data.numbuttons = static_cast<int>(buttons.size());
     data.buttons = buttons.data();
+    // SDL reports a box closed by its window's close button as -1.
     int chosen = 0;
-    if (SDL_ShowMessageBox(&data, &chosen) == 0) return chosen > 0 ? chosen : fallback;
+    if (SDL_ShowMessageBox(&data, &chosen) == 0)
+      return chosen > 0 ? chosen : ClosedMessageBoxAnswer(type);
   }
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   return fallback;

@@ -4,8 +4,9 @@
 // window opened at the chosen scale is exactly that), centred on black. A
 // full-screen display covers the desktop. Mouse and touch positions are
 // mapped back through the viewport, so the program sees display pixels;
-// keys become Windows virtual keys; game controllers' buttons become keys
-// for a display that asked for them.
+// keys become Windows virtual keys (SDL's key repeat included); game
+// controllers' buttons become keys for a display that asked for them; focus
+// changes become WM_ACTIVATE. A window takes the icon it is given.
 //
 // It leaves out window resizing by the program, several screens (displays
 // open on the first), high-DPI back buffers and text input.
@@ -82,6 +83,19 @@ bool EnsureVideo(std::string* error) {
   return true;
 }
 
+void SetIcon(SDL_Window* window, const DisplayIcon* icon) {
+  if (!icon || icon->Width <= 0 || icon->Height <= 0 ||
+      icon->Pixels.size() != static_cast<size_t>(icon->Width) * icon->Height)
+    return;
+  // SDL copies the pixels; the surface only borrows them for the call.
+  SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+      const_cast<uint32_t*>(icon->Pixels.data()), icon->Width, icon->Height, 32, icon->Width * 4,
+      SDL_PIXELFORMAT_ARGB8888);
+  if (!surface) return;
+  SDL_SetWindowIcon(window, surface);
+  SDL_FreeSurface(surface);
+}
+
 void ReleaseDisplay(Display& d) {
   if (d.Locked && d.Texture) SDL_UnlockTexture(d.Texture);
   if (d.Texture) SDL_DestroyTexture(d.Texture);
@@ -90,25 +104,9 @@ void ReleaseDisplay(Display& d) {
   d = Display{};
 }
 
-// The part of an outw x outh output that shows a w x h display: the largest
-// whole factor that fits, or (on a smaller output) the largest size of the
-// same shape; centred.
 SDL_Rect Viewport(int outw, int outh, int w, int h) {
-  SDL_Rect r{0, 0, outw, outh};
-  if (w <= 0 || h <= 0 || outw <= 0 || outh <= 0) return r;
-  int k = std::min(outw / w, outh / h);
-  if (k >= 1) {
-    r.w = w * k;
-    r.h = h * k;
-  } else if (static_cast<long long>(outw) * h <= static_cast<long long>(outh) * w) {
-    r.w = outw;
-    r.h = static_cast<int>(static_cast<long long>(outw) * h / w);
-  } else {
-    r.h = outh;
-    r.w = static_cast<int>(static_cast<long long>(outh) * w / h);
-  }
-  r.x = (outw - r.w) / 2;
-  r.y = (outh - r.h) / 2;
+  SDL_Rect r;
+  DisplayViewport(outw, outh, w, h, &r.x, &r.y, &r.w, &r.h);
   return r;
 }
 
@@ -265,7 +263,10 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
   Uint32 flags = request.FullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
   d.Window = SDL_CreateWindow(request.Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                               request.Width * k, request.Height * k, flags);
-  if (d.Window) d.Renderer = SDL_CreateRenderer(d.Window, -1, 0);
+  if (d.Window) {
+    SetIcon(d.Window, request.Icon);
+    d.Renderer = SDL_CreateRenderer(d.Window, -1, 0);
+  }
   Uint32 format = request.Format == kDisplay565 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB555;
   if (d.Renderer)
     d.Texture = SDL_CreateTexture(d.Renderer, format, SDL_TEXTUREACCESS_STREAMING, request.Width,
@@ -296,6 +297,8 @@ void CloseDisplay(HWND hwnd) {
   ReleaseDisplay(it->second);
   Displays().erase(it);
 }
+
+bool HasDisplay(HWND hwnd) { return Find(hwnd) != nullptr; }
 
 bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w, int h) {
   Display* d = Find(hwnd);
@@ -347,6 +350,25 @@ void SetGameKeys(HWND hwnd, bool on) {
   }
 }
 
+void RaiseDisplay(HWND hwnd) {
+  Display* d = Find(hwnd);
+  if (!d) return;
+  SDL_RestoreWindow(d->Window);
+  SDL_RaiseWindow(d->Window);
+}
+
+void MinimiseDisplay(HWND hwnd) {
+  if (Display* d = Find(hwnd)) SDL_MinimizeWindow(d->Window);
+}
+
+bool ScreenSize(int* width, int* height) {
+  SDL_DisplayMode mode{};
+  if (!EnsureVideo(nullptr) || SDL_GetDesktopDisplayMode(0, &mode) != 0) return false;
+  *width = mode.w;
+  *height = mode.h;
+  return true;
+}
+
 void HandleDisplayEvent(const SDL_Event& e, EventSink& sink) {
   HWND hwnd = nullptr;
   Display* d = nullptr;
@@ -354,6 +376,10 @@ void HandleDisplayEvent(const SDL_Event& e, EventSink& sink) {
     case SDL_WINDOWEVENT:
       if (!FindByWindow(e.window.windowID, &hwnd, &d)) return;
       if (e.window.event == SDL_WINDOWEVENT_CLOSE) sink.PostWindowMessage(hwnd, WM_CLOSE, 0, 0);
+      if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED)
+        sink.PostWindowMessage(hwnd, WM_ACTIVATE, WA_ACTIVE, 0);
+      if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
+        sink.PostWindowMessage(hwnd, WM_ACTIVATE, WA_INACTIVE, 0);
       if (e.window.event == SDL_WINDOWEVENT_EXPOSED && !d->Locked) Show(*d);
       return;
     case SDL_MOUSEBUTTONDOWN:

@@ -14,12 +14,16 @@ namespace platform::sdl {
 bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout,
                  std::string* error);
 void CloseDisplay(HWND hwnd);
+bool HasDisplay(HWND hwnd);
 bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, int w, int h);
 void* BeginDisplayFrame(HWND hwnd);
 void EndDisplayFrame(HWND hwnd);
 void SetGameKeys(HWND hwnd, bool on);
 void HoldDisplayAwake(bool on);
 void ResetIdleTimer();
+void RaiseDisplay(HWND hwnd);
+void MinimiseDisplay(HWND hwnd);
+bool ScreenSize(int* width, int* height);
 
 // Passes `e` on to `sink` as a window message of the display it concerns;
 // events that concern no display are ignored.

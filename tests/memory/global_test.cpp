@@ -11,6 +11,8 @@
 
 #include "heap_check.h"
 #include "platform/debugger.h"
+#include "platform/headless/headless.h"
+#include "platform/win32.h"
 #include "salloc.h"
 
 namespace {
@@ -81,7 +83,10 @@ TEST(GlobalMemMgr, UnknownAddressesShowTheBoxWithTheCallersPlace) {
   EXPECT_NE(boxes.Boxes()[1].Text.find("Address: 0x00000000\n   Current: mixer.cpp line 301\n"),
             std::string::npos);
   EXPECT_EQ(boxes.Boxes()[2].Text.rfind("An invalid address was tared.\n", 0), 0u);
-  for (const auto& box : boxes.Boxes()) EXPECT_EQ(box.Caption, "Memory Manager");
+  for (const auto& box : boxes.Boxes()) {
+    EXPECT_EQ(box.Caption, "Memory Manager");
+    EXPECT_EQ(box.Type, static_cast<unsigned>(MB_OKCANCEL | MB_ICONSTOP));
+  }
 }
 
 TEST(GlobalMemMgr, ALongDescriptionIsCutToTheBoxBuffer) {
@@ -191,24 +196,29 @@ ChildEnd RunChild(bool traced, void (*child)()) {
   return end;
 }
 
-// In the child: exit 3 unless a debugger is seen as expected, then answer the
-// box with Cancel.
-template <bool kExpectDebugger>
-void CancelTheBox() {
+// In the child: exit 3 unless a debugger is seen as expected, then free an
+// unknown address and answer its box with `kAnswer`; exit 4 unless exactly
+// that one "Memory Manager" box was shown.
+template <bool kExpectDebugger, int kAnswer>
+void AnswerTheBox() {
   if (DebuggerAttached() != kExpectDebugger) _exit(3);
-  MemMgr_pfnMessageBox = [](const char*, const char*) { return 1; };
+  headless::Use();
+  headless::AnswerMessageBoxes(kAnswer);
+  const size_t before = headless::MessageBoxes().size();
   int local = 0;
   MemMgr_Free(&local, "child.cpp", 1);
+  std::vector<headless::RecordedMessageBox> boxes = headless::MessageBoxes();
+  if (boxes.size() != before + 1 || boxes.back().Caption != "Memory Manager") _exit(4);
 }
 
 TEST(WarningBox, CancelWithoutADebuggerCountsAsOk) {
-  ChildEnd end = RunChild(false, &CancelTheBox<false>);
+  ChildEnd end = RunChild(false, &AnswerTheBox<false, IDCANCEL>);
   EXPECT_EQ(end.Signal, 0);
   EXPECT_EQ(end.ExitCode, 0);
 }
 
 TEST(WarningBox, CancelStopsInAnAttachedDebuggerWhichCanContinue) {
-  ChildEnd end = RunChild(true, &CancelTheBox<true>);
+  ChildEnd end = RunChild(true, &AnswerTheBox<true, IDCANCEL>);
   if (end.ExitCode == 77) GTEST_SKIP() << "ptrace is not permitted here";
   EXPECT_EQ(end.Traps, 1);
   EXPECT_EQ(end.Signal, 0);
@@ -216,12 +226,7 @@ TEST(WarningBox, CancelStopsInAnAttachedDebuggerWhichCanContinue) {
 }
 
 TEST(WarningBox, OkWithADebuggerAttachedDoesNotStop) {
-  ChildEnd end = RunChild(true, [] {
-    if (!DebuggerAttached()) _exit(3);
-    MemMgr_pfnMessageBox = [](const char*, const char*) { return 0; };
-    int local = 0;
-    MemMgr_Free(&local, "child.cpp", 1);
-  });
+  ChildEnd end = RunChild(true, &AnswerTheBox<true, IDOK>);
   if (end.ExitCode == 77) GTEST_SKIP() << "ptrace is not permitted here";
   EXPECT_EQ(end.Traps, 0);
   EXPECT_EQ(end.ExitCode, 0);

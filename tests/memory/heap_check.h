@@ -1,15 +1,16 @@
 // Helpers for the memory manager's tests: a full consistency check of a
-// manager's structures, a byte snapshot of them, a recorder for the warning
-// box, and platform memory functions that count calls or refuse.
+// manager's structures, a byte snapshot of them, the warning boxes shown,
+// and platform memory functions that count calls or refuse.
 #pragma once
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/headless/headless.h"
+#include "platform/win32.h"
 #include "salloc.h"
 
 namespace memtest {
@@ -139,31 +140,33 @@ inline std::string Snapshot(MemMgr& m) {
   return s;
 }
 
-// Records every warning box while alive and answers each with `answer`
-// (0 OK, 1 Cancel).
+// The warning boxes shown while alive, as the headless backend records them
+// (it becomes the current backend), each answered with `answer` (IDOK or
+// IDCANCEL).
 class BoxRecorder {
  public:
   struct Box {
     std::string Text, Caption;
+    unsigned Type = 0;
   };
-  explicit BoxRecorder(int answer = 0) : m_Saved(MemMgr_pfnMessageBox) {
-    s_Boxes.clear();
-    s_Answer = answer;
-    MemMgr_pfnMessageBox = &Record;
+  explicit BoxRecorder(int answer = IDOK) {
+    headless::Use();
+    m_First = headless::MessageBoxes().size();
+    headless::AnswerMessageBoxes(answer);
   }
-  ~BoxRecorder() { MemMgr_pfnMessageBox = m_Saved; }
-  const std::vector<Box>& Boxes() const { return s_Boxes; }
+  ~BoxRecorder() { headless::AnswerMessageBoxes(0); }
+  BoxRecorder(const BoxRecorder&) = delete;
+  BoxRecorder& operator=(const BoxRecorder&) = delete;
+  std::vector<Box> Boxes() const {
+    std::vector<Box> boxes;
+    std::vector<headless::RecordedMessageBox> all = headless::MessageBoxes();
+    for (size_t i = m_First; i < all.size(); i++)
+      boxes.push_back({all[i].Text, all[i].Caption, all[i].Type});
+    return boxes;
+  }
 
  private:
-  static int Record(const char* text, const char* caption) {
-    std::lock_guard<std::mutex> lock(s_Lock);
-    s_Boxes.push_back({text, caption});
-    return s_Answer;
-  }
-  static inline std::mutex s_Lock;
-  static inline std::vector<Box> s_Boxes;
-  static inline int s_Answer = 0;
-  int (*m_Saved)(const char*, const char*);
+  size_t m_First = 0;
 };
 
 // Platform memory that counts what it hands out and takes back, and can

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -43,6 +44,50 @@ TEST(AudioConvert, UnsignedBytesPadWithTheirOwnSilence) {
   // Still the constant level up to the last sample, not a fade to zero.
   EXPECT_NEAR(out[400], 200, 2);
   EXPECT_NEAR(out[795], 200, 20);
+}
+
+TEST(AudioConvert, ConvertedSizeIsWhatConversionMakesAndABufferKeepsWhatFits) {
+  struct Case {
+    AudioFormat From, To;
+  } cases[] = {
+      {{SampleFormat::S16, 2, 44100}, {SampleFormat::S16, 2, 22050}},
+      {{SampleFormat::S16, 2, 22050}, {SampleFormat::U8, 2, 22050}},
+      {{SampleFormat::U8, 1, 8000}, {SampleFormat::U8, 1, 22050}},
+      {{SampleFormat::F32, 6, 48000}, {SampleFormat::S32, 2, 22050}},
+  };
+  std::vector<unsigned char> in(9001);
+  for (size_t i = 0; i < in.size(); i++) in[i] = static_cast<unsigned char>(i * 37 % 200 + 20);
+  for (const Case& c : cases) {
+    if (c.From.Format == SampleFormat::F32) {
+      for (size_t i = 0; i + 4 <= in.size(); i += 4) {
+        float f = static_cast<float>(i % 97) / 100.0f - 0.5f;
+        std::memcpy(in.data() + i, &f, 4);
+      }
+    }
+    std::vector<unsigned char> whole;
+    ASSERT_TRUE(ConvertAudio(in.data(), in.size(), c.From, c.To, whole, nullptr));
+    const size_t size = ConvertedSize(in.size(), c.From, c.To);
+    EXPECT_EQ(whole.size(), size) << c.From.Rate << " -> " << c.To.Rate;
+    std::vector<unsigned char> into(size + 10, 0xEE);
+    size_t written = 0;
+    ASSERT_TRUE(ConvertAudioInto(in.data(), in.size(), c.From, c.To, into.data(), into.size(),
+                                 &written, nullptr));
+    ASSERT_EQ(written, size);
+    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), into.begin()));
+    EXPECT_EQ(into[size], 0xEE);
+    // A short buffer keeps the start.
+    std::vector<unsigned char> part(size / 3);
+    ASSERT_TRUE(ConvertAudioInto(in.data(), in.size(), c.From, c.To, part.data(), part.size(),
+                                 &written, nullptr));
+    ASSERT_EQ(written, part.size());
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin()));
+  }
+  EXPECT_EQ(ConvertedSize(100, {SampleFormat::U8, 9, 8000}, {SampleFormat::U8, 1, 8000}), 0u);
+  size_t written = 1;
+  unsigned char out[4];
+  EXPECT_FALSE(ConvertAudioInto(in.data(), 100, {SampleFormat::U8, 1, 0},
+                                {SampleFormat::U8, 1, 8000}, out, sizeof(out), &written, nullptr));
+  EXPECT_EQ(written, 0u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/win32.h"
 #include "support/headless.h"
 
@@ -306,6 +307,29 @@ TEST_F(Messages, MessageBoxesAreRecordedAndAnsweredWithTheDefaultButton) {
   EXPECT_EQ(boxes[0].Caption, "Debug");
   EXPECT_EQ(boxes[1].Type, static_cast<unsigned>(MB_YESNO | MB_DEFBUTTON2));
   EXPECT_EQ(boxes[2].Text, "Insufficient Memory \xc3\xa9");
+}
+
+TEST_F(Messages, AScriptedAnswerIsGivenByEveryBoxThatHasThatButton) {
+  headless::AnswerMessageBoxes(IDCANCEL);
+  EXPECT_EQ(MessageBox(nullptr, "An invalid address", "Memory Manager", MB_OKCANCEL | MB_ICONSTOP),
+            IDCANCEL);
+  EXPECT_EQ(MessageBox(nullptr, "Retry?", "Zelvaro", MB_RETRYCANCEL), IDCANCEL);
+  EXPECT_EQ(MessageBox(nullptr, "Save?", "Zelvaro", MB_YESNO | MB_DEFBUTTON2), IDNO);
+  EXPECT_EQ(MessageBox(nullptr, "Done", "Zelvaro", MB_OK), IDOK);
+  headless::AnswerMessageBoxes(0);
+  EXPECT_EQ(MessageBox(nullptr, "Again", "Memory Manager", MB_OKCANCEL), IDOK);
+  headless::AnswerMessageBoxes(IDYES);
+  headless::Reset();
+  EXPECT_EQ(MessageBox(nullptr, "Save?", "Zelvaro", MB_YESNO | MB_DEFBUTTON2), IDNO);
+  EXPECT_EQ(headless::MessageBoxes().size(), 1u);
+}
+
+TEST(MessageBoxAnswers, AClosedBoxAnswersCancelWhereItHasCancelAsWindowsDoes) {
+  EXPECT_EQ(platform::ClosedMessageBoxAnswer(MB_OKCANCEL | MB_ICONSTOP), IDCANCEL);
+  EXPECT_EQ(platform::ClosedMessageBoxAnswer(MB_YESNOCANCEL | MB_DEFBUTTON1), IDCANCEL);
+  EXPECT_EQ(platform::ClosedMessageBoxAnswer(MB_RETRYCANCEL), IDCANCEL);
+  EXPECT_EQ(platform::ClosedMessageBoxAnswer(MB_OK), IDOK);
+  EXPECT_EQ(platform::ClosedMessageBoxAnswer(MB_YESNO | MB_DEFBUTTON2), IDNO);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cerrno>
 #include <thread>
 
@@ -213,3 +214,24 @@ TEST_F(Sync, TheHeadlessClockMovesOnlyWhenSomeoneSleeps) {
 }
 
 }  // namespace
+
+namespace {
+// Runs in a child process after main's thread-local objects are gone.
+void UseTheThreadAtExit() {
+  HANDLE event = CreateEvent(nullptr, FALSE, TRUE, nullptr);
+  bool ok = GetCurrentThreadId() != 0 && event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+  CloseHandle(event);
+  if (!ok) _exit(5);
+}
+}  // namespace
+
+TEST_F(Sync, TheMainThreadStaysUsableFromExitHandlersAndStaticDestructors) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    GetCurrentThreadId();  // the thread's record exists before exit
+    std::atexit(UseTheThreadAtExit);
+    std::exit(0);
+  }
+  EXPECT_EQ(testing_support::WaitProcess(pid, 30000), 0);
+}

@@ -386,6 +386,23 @@ TEST_F(Playback, VolumeScalesWhatTheDevicePlaysAndBelongsToTheDevice) {
   waveOutSetVolume(nullptr, 0xFFFFFFFF);
 }
 
+TEST_F(Playback, TheDefaultDevicesVolumeIsKeptWithoutAnyDevice) {
+  const auto mapper = reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(WAVE_MAPPER));
+  ASSERT_EQ(waveOutGetNumDevs(), 0u);
+  ASSERT_EQ(waveOutSetVolume(mapper, 0x12345678), MMSYSERR_NOERROR);
+  DWORD volume = 0;
+  ASSERT_EQ(waveOutGetVolume(nullptr, &volume), MMSYSERR_NOERROR);
+  EXPECT_EQ(volume, 0x12345678u);
+  EXPECT_EQ(waveOutGetVolume(reinterpret_cast<HWAVEOUT>(1), &volume), MMSYSERR_INVALHANDLE);
+  // A device added later plays at that level.
+  headless::AddPlaybackDevice({});
+  HWAVEOUT h = OpenOut();
+  ASSERT_EQ(waveOutGetVolume(h, &volume), MMSYSERR_NOERROR);
+  EXPECT_EQ(volume, 0x12345678u);
+  waveOutClose(h);
+  waveOutSetVolume(mapper, 0xFFFFFFFF);
+}
+
 TEST_F(Playback, AVanishingDeviceHandsBackEveryQueuedBlock) {
   headless::PlaybackScript script;
   script.VanishAfterSeconds = 0.05;  // 400 bytes

@@ -92,6 +92,33 @@ std::vector<unsigned char> WaveImage(const std::vector<double>& samples, int cha
   return out;
 }
 
+std::vector<unsigned char> RiffImage(const std::vector<Chunk>& chunks, bool pad) {
+  std::vector<unsigned char> body;
+  PutTag(body, "WAVE");
+  for (const Chunk& c : chunks) {
+    PutTag(body, c.Id.c_str());
+    Put32(body, static_cast<uint32_t>(c.Bytes.size()));
+    body.insert(body.end(), c.Bytes.begin(), c.Bytes.end());
+    if (pad && (c.Bytes.size() & 1)) body.push_back(0);
+  }
+  std::vector<unsigned char> out;
+  PutTag(out, "RIFF");
+  Put32(out, static_cast<uint32_t>(body.size()));
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+std::vector<unsigned char> FmtChunk(int tag, int channels, int rate, int bits) {
+  std::vector<unsigned char> fmt;
+  Put16(fmt, static_cast<uint32_t>(tag));
+  Put16(fmt, static_cast<uint32_t>(channels));
+  Put32(fmt, static_cast<uint32_t>(rate));
+  Put32(fmt, static_cast<uint32_t>(rate * channels * bits / 8));
+  Put16(fmt, static_cast<uint32_t>(channels * bits / 8));
+  Put16(fmt, static_cast<uint32_t>(bits));
+  return fmt;
+}
+
 std::vector<double> Sine(double frequency, double amplitude, int rate, double seconds,
                          int channels) {
   size_t frames = static_cast<size_t>(seconds * rate);

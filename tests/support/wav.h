@@ -23,6 +23,19 @@ std::vector<unsigned char> Tone8(const std::vector<Partial>& partials, int rate,
 std::vector<unsigned char> WaveImage(const std::vector<double>& samples, int channels, int rate,
                                      int bits, bool is_float = false, bool extensible = false);
 
+// A RIFF WAVE image made of these chunks, in order, each with its id, its
+// length and its bytes; an odd-length chunk is followed by a pad byte
+// unless `pad` is false.
+struct Chunk {
+  std::string Id;  // four characters
+  std::vector<unsigned char> Bytes;
+};
+std::vector<unsigned char> RiffImage(const std::vector<Chunk>& chunks, bool pad = true);
+
+// The 16 bytes of a "fmt " chunk: tag (1 PCM, 3 IEEE float), channels,
+// rate and bits, with block align and byte rate computed from them.
+std::vector<unsigned char> FmtChunk(int tag, int channels, int rate, int bits);
+
 // A mono or multichannel sine as interleaved -1..1 samples (same on every channel).
 std::vector<double> Sine(double frequency, double amplitude, int rate, double seconds,
                          int channels = 1);

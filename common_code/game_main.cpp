@@ -1,0 +1,187 @@
+// zelvaro-desk and zelvaro-pocket: the command line, then the frame's
+// WinMain with the application. Without options the program runs exactly
+// as the frame and the application say.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "PPCAPI.h"
+#include "platform/backend.h"
+#include "platform/mmsystem.h"
+#include "platform/resources.h"
+
+namespace {
+
+constexpr const char* kProgram = kPocket ? "zelvaro-pocket" : "zelvaro-desk";
+constexpr int kExitUsage = 2;
+
+const char kDeskAbout[] =
+    "Zelvaro, the chromatic tuner, in a 240x320 window: play a note near the\n"
+    "microphone and read its name, how far it is from the note and its\n"
+    "frequency. Click the screen where you would tap it; the left and right\n"
+    "arrow keys calibrate the meter once the up arrow has switched to it.\n";
+const char kPocketAbout[] =
+    "Zelvaro, the chromatic tuner, on the whole screen, as on a handheld: play\n"
+    "a note near the microphone and read its name, how far it is from the\n"
+    "note and its frequency. Tap or click the screen; the arrow keys and the\n"
+    "A and B keys (or a game controller's pad and buttons) work as the\n"
+    "handheld's hardware keys.\n";
+
+const char kOptions[] =
+    "  --device ID           record from capture device ID (the ids of\n"
+    "                        'zelvaro-analyze --list-devices') instead of the\n"
+    "                        system's default input\n"
+    "  --input FILE.wav      listen to a recording, over and over, instead of\n"
+    "                        a microphone\n"
+    "  --frames N            close the window after N frames (the screen draws\n"
+    "                        %s frames a second)\n"
+    "  --screenshot FILE.bmp when the program ends, save its last frame there\n"
+    "                        (a 24-bit BMP image of the 240x320 screen)\n"
+    "  --headless            show nothing and use no sound system: scripted\n"
+    "                        capture devices and a virtual clock, for tests\n"
+    "                        (see ZELVARO_HEADLESS_CAPTURE in the README)\n"
+    "  -h, --help            show this help\n";
+
+const char kScaleOption[] =
+    "  --scale N             show each screen pixel as N x N pixels, 1 to 16\n"
+    "                        (default: the largest that keeps the window\n"
+    "                        within two thirds of the screen's height)\n";
+
+void PrintUsage() {
+  std::printf("Usage: %s [OPTIONS]\n\n%s\nOptions:\n", kProgram, kPocket ? kPocketAbout : kDeskAbout);
+  if constexpr (!kPocket) std::fputs(kScaleOption, stdout);
+  std::printf(kOptions, kPocket ? "up to 19" : "up to 29");
+  std::printf(
+      "\nOnly one %s runs at a time: starting it again brings the\n"
+      "running one to the front.\n"
+      "\nExit status: 0 when the window was closed or another instance was\n"
+      "brought forward, 1 when the program could not start or the screenshot\n"
+      "could not be written, 2 for a bad option or an unusable --device or\n"
+      "--input.\n",
+      kProgram);
+}
+
+struct Options {
+  bool Headless = false;
+  int Scale = 0;
+  long Frames = 0;
+  int Device = -1;
+  std::string Input;
+  std::string Screenshot;
+};
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
+               message.c_str(), kProgram);
+  return kExitUsage;
+}
+
+bool ParseNumber(const char* text, long lo, long hi, long* value) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  *value = v;
+  return true;
+}
+
+// Reads the command line; -1 to go on, else the exit status.
+int ParseOptions(int argc, char** argv, Options& opt) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i], value;
+    bool hasValue = false;
+    size_t eq = a.find('=');
+    if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = a.substr(eq + 1);
+      a = a.substr(0, eq);
+      hasValue = true;
+    }
+    auto takeValue = [&]() -> const char* {
+      if (hasValue) return value.c_str();
+      return i + 1 < argc ? argv[++i] : nullptr;
+    };
+    auto shown = [](const char* v) { return std::string(v ? v : ""); };
+    long n = 0;
+    if (a == "-h" || a == "--help") {
+      PrintUsage();
+      return 0;
+    } else if (a == "--headless") {
+      opt.Headless = true;
+    } else if (a == "--scale" && !kPocket) {
+      const char* v = takeValue();
+      if (!ParseNumber(v, 1, 16, &n))
+        return UsageError("--scale needs a whole factor from 1 to 16, not '" + shown(v) + "'");
+      opt.Scale = static_cast<int>(n);
+    } else if (a == "--frames") {
+      const char* v = takeValue();
+      if (!ParseNumber(v, 1, LONG_MAX, &n))
+        return UsageError("--frames needs a number of frames above 0, not '" + shown(v) + "'");
+      opt.Frames = n;
+    } else if (a == "--screenshot") {
+      const char* v = takeValue();
+      if (!v || !*v) return UsageError("--screenshot needs a file name");
+      opt.Screenshot = v;
+    } else if (a == "--device") {
+      const char* v = takeValue();
+      if (!ParseNumber(v, 0, 1000000, &n))
+        return UsageError("--device needs a device id (see zelvaro-analyze --list-devices), not '" +
+                          shown(v) + "'");
+      opt.Device = static_cast<int>(n);
+    } else if (a == "--input") {
+      const char* v = takeValue();
+      if (!v || !*v) return UsageError("--input needs a WAVE file");
+      opt.Input = v;
+    } else {
+      return UsageError("unknown option '" + std::string(argv[i]) + "'");
+    }
+  }
+  if (opt.Device >= 0 && !opt.Input.empty())
+    return UsageError("--device and --input both choose the input; give one");
+  return -1;
+}
+
+// Puts the options into effect; -1 to go on, else the exit status.
+int Apply(const Options& opt) {
+  std::string error;
+  if (opt.Headless && !platform::SelectBackend("headless", &error)) return UsageError(error);
+  if (opt.Scale > 0) platform::SetDisplayScale(opt.Scale);
+  if (opt.Device >= 0 && !ChooseCaptureDevice(static_cast<UINT>(opt.Device), &error))
+    return UsageError("--device " + std::to_string(opt.Device) + ": " + error);
+  if (!opt.Input.empty() && !ChooseCaptureRecording(opt.Input, &error))
+    return UsageError("--input " + opt.Input + ": " + error);
+  ProgramOptions.CloseAfterFrames = static_cast<unsigned long>(opt.Frames);
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  int status = ParseOptions(argc, argv, opt);
+  if (status < 0) status = Apply(opt);
+  if (status >= 0) return status;
+
+  // From the first look at the queue on, a stop signal (Ctrl-C, SIGTERM)
+  // asks the window to close, so that the program ends through ProgramEnd
+  // even when the signal comes during the start-up.
+  MSG msg;
+  PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE);
+
+  TPocketPCWindow& app = TheApplication();
+  status = WinMain(app, GetModuleHandle(nullptr));
+  if (!opt.Screenshot.empty() && status == 0) {
+    if (!app.screen.m_Bits) {
+      std::fprintf(stderr, "%s: --screenshot %s: no frame was shown\n", kProgram,
+                   opt.Screenshot.c_str());
+      status = 1;
+    } else if (!SaveBitmap(&app.screen, opt.Screenshot.c_str())) {
+      std::fprintf(stderr, "%s: --screenshot %s: the file could not be written\n", kProgram,
+                   opt.Screenshot.c_str());
+      status = 1;
+    }
+  }
+  return status;
+}

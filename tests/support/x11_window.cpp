@@ -1,0 +1,63 @@
+// The X client of x11_window.h.
+#include "support/x11_window.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace testing_support {
+
+X11Client::X11Client(const std::string& display) : m_Display(XOpenDisplay(display.c_str())) {}
+
+X11Client::~X11Client() {
+  if (m_Display) XCloseDisplay(m_Display);
+}
+
+X11WindowInfo X11Client::Find(const std::string& title) {
+  X11WindowInfo info;
+  if (!m_Display) return info;
+  ::Window root = DefaultRootWindow(m_Display), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(m_Display, root, &root, &parent, &children, &count)) return info;
+  for (unsigned i = 0; i < count && !info.Id; i++) {
+    char* name = nullptr;
+    if (XFetchName(m_Display, children[i], &name) && name) {
+      if (title == name) info.Id = children[i];
+      XFree(name);
+    }
+  }
+  if (children) XFree(children);
+  if (!info.Id) return info;
+  XWindowAttributes a;
+  if (XGetWindowAttributes(m_Display, info.Id, &a)) {
+    info.Width = a.width;
+    info.Height = a.height;
+    info.Viewable = a.map_state == IsViewable;
+  }
+  Atom icon = XInternAtom(m_Display, "_NET_WM_ICON", False), type = 0;
+  int format = 0;
+  unsigned long items = 0, left = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(m_Display, info.Id, icon, 0, 2, False, AnyPropertyType, &type, &format,
+                         &items, &left, &data) == Success) {
+    info.HasIcon = items == 2;
+    if (data) XFree(data);
+  }
+  return info;
+}
+
+bool X11Client::AskToClose(unsigned long window) {
+  if (!m_Display) return false;
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = window;
+  e.xclient.message_type = XInternAtom(m_Display, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(m_Display, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  bool sent = XSendEvent(m_Display, window, False, NoEventMask, &e) != 0;
+  XFlush(m_Display);
+  return sent;
+}
+
+}  // namespace testing_support
