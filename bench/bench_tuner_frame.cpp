@@ -1,9 +1,11 @@
-// One frame of the desk tuner on the headless backend: the reading step and
-// the drawing of the whole screen from a steady 440 Hz tone, then
+// One frame of the desk tuner on the headless backend: MyClass::Paint (the
+// capture test, the reading step on a piece of a steady 440 Hz tone from
+// the capture thread, the drawing of the whole screen) and
 // CScreen::Refresh, against one plain memcpy of the screen's 153,600 bytes.
 // A frame that runs the estimator and one that repeats the last estimate
 // are measured apart; the program alternates them, so their mean is the
-// average frame.
+// average frame. Recording the next piece (the virtual clock moving on and
+// the capture thread storing it) is not timed.
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -12,6 +14,7 @@
 #include "analysis.h"
 #include "app.h"
 #include "platform/backend.h"
+#include "platform/headless/headless.h"
 #include "ratio_reporter.h"
 #include "xdib.h"
 
@@ -19,21 +22,6 @@ namespace {
 
 constexpr int kW = 240, kH = 320;
 constexpr size_t kBytes = kW * kH * sizeof(PIXEL);
-int g_Module;
-
-// An endless 440 Hz tone at about two thirds of full scale.
-class ToneSource : public PieceSource {
- public:
-  int ReadData(unsigned char* dest, unsigned long len) override {
-    for (unsigned long i = 0; i < len; i++, m_N++)
-      dest[i] = static_cast<unsigned char>(
-          std::lround(128 + 80 * std::sin(2 * M_PI * 440.0 * m_N / kSampleRate)));
-    return 1;
-  }
-
- private:
-  unsigned long m_N = 0;
-};
 
 LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProc(hwnd, message, wParam, lParam);
@@ -55,29 +43,50 @@ void Frame(benchmark::State& state, bool estimate) {
     state.SkipWithError(error.c_str());
     return;
   }
+  headless::Reset();
+  headless::RemoveDevices();
+  headless::AddCaptureDevice(headless::ToneScript(440, 0.6));
   WNDCLASS wc{};
   wc.lpfnWndProc = PlainProc;
   wc.lpszClassName = "BenchTunerFrame";
   RegisterClass(&wc);
   HWND hwnd = CreateWindowEx(0, "BenchTunerFrame", "Zelvaro", WS_VISIBLE, 0, 0, kW, kH, nullptr,
                              nullptr, nullptr, nullptr);
-  CScreen screen;
-  if (!hwnd || !screen.Init(hwnd, 0)) {
+  game.hWindow = hwnd;
+  if (!hwnd || !game.screen.Init(hwnd, 0)) {
     state.SkipWithError("no screen");
     return;
   }
   InitButtons();
-  LoadTunerScreen(&g_Module);
+  game.DisplayInit();
+  // Capture as ProgramStart starts it, without the settings file.
+  waveIn.Init(waveInEventCB, kPriorityNormal, 4, kPieceSize, 1, kSampleRate, 8);
+  if (!waveIn.StartThread()) {
+    state.SkipWithError("capture did not start");
+    return;
+  }
+  const DWORD pieceMs = 1000 * kPieceSize / kSampleRate;
   Tuner = TunerState{};
-  ToneSource tone;
-  while (Tuner.bufferlen < kWindowSize) PaintTunerFrame(&screen, tone);
+  // The window filled and one estimate made, so every frame shows a reading.
+  for (int i = 0; i < 100 && (Tuner.bufferlen < kWindowSize || Tuner.LastFrequency == 0.0); i++) {
+    Sleep(pieceMs);
+    game.Paint();
+  }
   for (auto _ : state) {
+    state.PauseTiming();
+    Sleep(pieceMs);
     Tuner.Counter = estimate ? 0 : 1;
-    PaintTunerFrame(&screen, tone);
-    screen.Refresh();
+    state.ResumeTiming();
+    game.Paint();
+    game.screen.Refresh();
     benchmark::ClobberMemory();
   }
+  if (Tuner.LastFrequency < 439.0 || Tuner.LastFrequency > 441.0)
+    state.SkipWithError("the frames did not read the tone");
+  waveIn.StopThread();
   calc_end();
+  game.screen.Exit();
+  game.hWindow = nullptr;
   DestroyWindow(hwnd);
   UnregisterClass("BenchTunerFrame", nullptr);
 }

@@ -17,6 +17,7 @@
 //                pixels, its input reaching the program through
 //                EventSink::PostWindowMessage
 //   power        HoldDisplayAwake, ResetIdleTimer
+//   files        ProgramFolder
 #pragma once
 
 #include <cstddef>
@@ -250,6 +251,9 @@ class Backend {
   // active now. GUI thread only.
   virtual void HoldDisplayAwake(bool on) = 0;
   virtual void ResetIdleTimer() = 0;
+
+  // The folder that holds the running program, without a trailing slash.
+  virtual std::string ProgramFolder() = 0;
 };
 
 // The current backend. The first call picks it from the environment

@@ -10,7 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
-std::string ProgramFolder() {
+#include "platform/backend.h"
+
+std::string ProgramFolder() { return platform::CurrentBackend().ProgramFolder(); }
+
+std::string ExecutableFolder() {
   char path[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
   if (n <= 0) return ".";

@@ -5,9 +5,13 @@
 #include <cstddef>
 #include <string>
 
-// The folder that holds the running program, without a trailing slash
-// ("." if the system cannot tell).
+// The folder that holds the running program, without a trailing slash, as
+// the current backend tells it: ExecutableFolder(), or on the headless
+// backend a folder a test chose.
 std::string ProgramFolder();
+
+// The folder of the running program's file ("." if the system cannot tell).
+std::string ExecutableFolder();
 
 // Writes `size` bytes to a temporary file beside `path`, flushes it to disk
 // and renames it over `path`, so that readers see either the old file or the

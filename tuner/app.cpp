@@ -1,5 +1,5 @@
-// The tuner application: module globals, callbacks, and the tuner screen's
-// drawing from a reading.
+// The tuner application: MyClass, module globals, callbacks, the trigger
+// menu, and the tuner screen's drawing from a reading.
 #include "app.h"
 
 #include <algorithm>
@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "analysis.h"
+#include "menu.h"
+#include "platform/power.h"
 
 CWaveInThread waveIn;
 CWaveOutThread waveOut;
@@ -18,9 +20,10 @@ Font bigfont;
 CDib Meter;
 CDib Arrows;
 int AdjustMode = 0;
-char szTriggerLevel[16] = "Trigger: 1";
+char szTriggerLevel[24] = "Trigger: 1";
 int SquareScreen = 0;
 TunerState Tuner;
+int IdleTimerCount = 0;
 MyClass game;
 
 TPocketPCWindow& TheApplication() { return game; }
@@ -42,6 +45,12 @@ constexpr int kNeedleLength = 80;
 constexpr int kNeedleWidth = 3;        // desk; the pocket draws one pixel
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr int kButtonY = 290;
+
+// Capture: four pieces in the ring, 8-bit mono at 8000 Hz.
+constexpr unsigned short kCaptureBuffers = 4;
+// Pocket: Paint calls between resets of the system's idle timer (10 s at
+// the pocket's 20 frames a second).
+constexpr int kIdleResetCalls = 200;
 
 // The spectrum view: baseline and tallest bar on a 320-line screen and on
 // the square pocket screen.
@@ -85,6 +94,99 @@ void DrawUnlitArrows(CDib* dib) {
 }
 
 }  // namespace
+
+// MyClass -------------------------------------------------------------------------------
+
+void MyClass::ProgramStart(int& orientation) {
+  if constexpr (kPocket) {
+    KeepDisplayAwake(true);
+    orientation = 0;
+    // The handheld's screen is the GAPI display, whatever the monitor.
+    const GXDisplayProperties display = GXGetDisplayProperties();
+    SquareScreen = display.cxWidth == display.cyHeight;
+  }
+  ReadPrefs();
+  waveIn.Init(waveInEventCB, kPriorityNormal, kCaptureBuffers, kPieceSize, 1, kSampleRate, 8);
+  if (!waveIn.StartThread()) {
+    if constexpr (kPocket)
+      MessageBox(nullptr, L"Unable to start WAVEIN thread", L"Debug", MB_OK);
+    else
+      MessageBox(nullptr, "Unable to start WAVEIN thread", "Debug", MB_OK);
+  }
+}
+
+void MyClass::DisplayInit() { LoadTunerScreen(hInst); }
+
+void MyClass::Paint() {
+  if (!waveIn.IsActive()) return;
+  if constexpr (kPocket) {
+    if (++IdleTimerCount == kIdleResetCalls) {
+      SystemIdleTimerReset();
+      IdleTimerCount = 0;
+    }
+  }
+  static WaveInSource source(waveIn);
+  PaintTunerFrame(&screen, source);
+}
+
+void MyClass::ProcessMessage(unsigned message, unsigned wParam, long lParam) {
+  switch (message) {
+    case WM_KEYDOWN:
+      if constexpr (kPocket) {
+        // The hardware keys stand in for the buttons (a square screen has none).
+        if (DefaultKeys.vkA && wParam == static_cast<unsigned short>(DefaultKeys.vkA)) {
+          PostMessage(hWindow, WM_COMMAND, ID_TRIGGER, 0);
+          return;
+        }
+        if (DefaultKeys.vkB && wParam == static_cast<unsigned short>(DefaultKeys.vkB)) {
+          PostMessage(hWindow, WM_COMMAND, ID_EXIT, 0);
+          return;
+        }
+      }
+      if (wParam == VK_LEFT) {
+        if (AdjustMode && MeterAdjust > -100) MeterAdjust--;
+      } else if (wParam == VK_UP) {
+        AdjustMode = !AdjustMode;
+      } else if (wParam == VK_RIGHT) {
+        if (AdjustMode && MeterAdjust < 100) MeterAdjust++;
+      }
+      return;
+    case WM_COMMAND:
+      if (wParam == ID_EXIT)
+        Exit();
+      else if (wParam == ID_TRIGGER)
+        SelectTrigger(&screen);
+      return;
+    case WM_LBUTTONDOWN:
+      buttons.ProcessEvent(hWindow, static_cast<int>(message), wParam, lParam);
+      return;
+    default:
+      return;
+  }
+}
+
+int MyClass::DisplayExit() {
+  if constexpr (kPocket) waveIn.StopThread();
+  return 1;
+}
+
+void MyClass::ProgramEnd() {
+  if constexpr (kPocket) KeepDisplayAwake(false);
+  WritePrefs();
+  waveIn.StopThread();
+  calc_end();
+}
+
+void SelectTrigger(CScreen* screen) {
+  Menu menu;
+  const int choice = menu.Go(screen, "Trigger Level", "01Off,021,032,043", MENU_OPEN | MENU_WAIT | MENU_CLOSE);
+  if (choice > 0) {
+    TriggerLevel = choice - 1;
+    UpdateButtonBuffers();
+  }
+}
+
+// The tuner screen ------------------------------------------------------------------------
 
 void UpdateButtonBuffers() {
   if (TriggerLevel)
@@ -272,15 +374,3 @@ void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octa
     dib->Fill(left, B + 1 - h, left + 22, B, j == selected ? red : green);
   }
 }
-
-void MyClass::ProgramStart(int&) {}
-
-void MyClass::ProgramEnd() {}
-
-void MyClass::DisplayInit() {}
-
-int MyClass::DisplayExit() { return 1; }
-
-void MyClass::Paint() {}
-
-void MyClass::ProcessMessage(unsigned, unsigned, long) {}

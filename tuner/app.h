@@ -1,5 +1,6 @@
-// The tuner application: its module globals (capture, artwork, fonts,
-// buttons, settings), the capture callbacks, the trigger button's caption,
+// The tuner application: MyClass, the application object the frame
+// (PPCAPI.h) drives; its module globals (capture, artwork, fonts, buttons,
+// settings), the capture callbacks, the trigger button's caption and menu,
 // and the tuner screen's drawing: the view half of a frame, drawn from what
 // the reading step (reading.h) decided, and the octave-band spectrum view.
 #pragma once
@@ -26,14 +27,18 @@ extern CDib Meter;              // the background ("METER", or "METER_SMALL" on 
 extern CDib Arrows;             // the arrow sheet ("ARROWS"), four quadrants
 extern int AdjustMode;          // non-zero: the status line shows the adjustment
 // Caption of the trigger button; the button keeps a pointer to it, so a new
-// caption shows at once. Holds the longest, "Trigger: OFF".
-extern char szTriggerLevel[16];
+// caption shows at once. Holds "Trigger: OFF" and any level.
+extern char szTriggerLevel[24];
 // Pocket: the display is square (240x240), so the short meter image is used,
 // the spectrum view is flatter and the hardware keys replace the buttons.
 // Always 0 on the desk.
 extern int SquareScreen;
 // The analysis window and the reading step's state between frames.
 extern TunerState Tuner;
+
+// Pocket: MyClass::Paint calls since the system's idle timer was last
+// reset; every 200th call resets it.
+extern int IdleTimerCount;
 
 // Colours of the ten strength segments, left to right, as 8-bit red, green,
 // blue; unlit segments show a quarter of each.
@@ -44,6 +49,11 @@ extern const SegmentColour SignalStrength[10];
 
 // "Trigger: %d" with TriggerLevel, or "Trigger: OFF" for level 0.
 void UpdateButtonBuffers();
+
+// Opens the "Trigger Level" menu on `screen` (items "Off", "1", "2", "3");
+// a choice sets TriggerLevel to 0..3 and renews the button's caption, no
+// choice changes nothing.
+void SelectTrigger(CScreen* screen);
 
 // Capture and playback callbacks; they run on the worker threads and only
 // restart a stalled ring.
@@ -96,7 +106,22 @@ void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name);
 void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octave);
 #endif
 
-// The application object the frame drives.
+// The tuner. Its state lives in the module globals above.
+//   ProgramStart  loads PREFS.DAT and starts capture (4 pieces); when
+//                 capture cannot start it says "Unable to start WAVEIN
+//                 thread" and every frame draws nothing. The pocket first
+//                 holds the display awake and notes a square display.
+//   DisplayInit   LoadTunerScreen.
+//   Paint         nothing while capture is not running; else one frame of
+//                 the tuner screen (the pocket also resets the system's idle
+//                 timer every 200th call).
+//   ProcessMessage  keys: up toggles adjust mode, left and right move the
+//                 adjustment by 1 within -100..100 while it is on (pocket:
+//                 the A key opens the trigger menu, B exits); taps on the
+//                 buttons; commands ID_TRIGGER (the menu) and ID_EXIT.
+//   DisplayExit   always agrees (the pocket stops capture first).
+//   ProgramEnd    gives the display back (pocket), writes PREFS.DAT, stops
+//                 capture and frees the estimator's buffers.
 class MyClass : public TPocketPCWindow {
  public:
   void ProgramStart(int& orientation) override;

@@ -13,6 +13,7 @@
 //   the default button, or the one a test scripted.
 // - Events: injected by tests (quit requests, window messages).
 // - Power: the display-awake hold and the idle-timer resets are recorded.
+// - Files: the program's folder is its file's, or one a test chose.
 // - Displays: kept in memory on a 1920 x 1080 screen, each with the last
 //   frame shown, a count of frames and of the times it was brought to the
 //   front; a frame can be written as a BMP file. Full-screen displays can be
@@ -101,8 +102,8 @@ platform::Backend& TheBackend();
 void Use();
 
 // Forgets the devices, recorded message boxes, the scripted answer, injected
-// events, closed displays and display pitches, the display-awake hold and the
-// idle-timer resets, and puts back one playback device and the capture
+// events, closed displays and display pitches, the display-awake hold, the
+// idle-timer resets and the chosen program folder, and puts back one playback device and the capture
 // devices of ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps
 // running.
 void Reset();
@@ -176,6 +177,10 @@ bool SaveDisplay(HWND hwnd, const std::string& path, std::string* error);
 // has reset the idle timer (Reset clears both).
 bool DisplayHeldAwake();
 uint64_t IdleTimerResets();
+
+// Makes `folder` the program's folder (ProgramFolder, platform/files.h), so
+// a test's program keeps its files there; "" gives back the real one.
+void SetProgramFolder(const std::string& folder);
 
 // The virtual clock in milliseconds, not wrapped.
 uint64_t Now();

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/headless/headless.h"
+#include "platform/files.h"
 #include "platform/headless/headless_display.h"
 #include "platform/win32_kernel.h"
 
@@ -331,6 +332,14 @@ class Headless : public platform::Backend {
     m_Awake = false;
     m_IdleResets = 0;
   }
+  std::string ProgramFolder() override {
+    std::lock_guard<std::mutex> lk(m_Mutex);
+    return m_ProgramFolder.empty() ? ExecutableFolder() : m_ProgramFolder;
+  }
+  void SetProgramFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lk(m_Mutex);
+    m_ProgramFolder = folder;
+  }
   void RaiseDisplay(HWND hwnd) override { display::Raise(hwnd); }
   void MinimiseDisplay(HWND hwnd) override { display::Minimise(hwnd); }
 
@@ -412,6 +421,7 @@ class Headless : public platform::Backend {
   std::atomic<uint64_t> m_Now{0};
   std::atomic<bool> m_WarnedBusy{false};
   std::atomic<bool> m_Awake{false};
+  std::string m_ProgramFolder;  // "": the program file's folder
   std::atomic<uint64_t> m_IdleResets{0};
   std::recursive_mutex m_Advance;
 };
@@ -549,6 +559,7 @@ void Use() {
 void Reset() {
   display::Reset();
   TheHeadless().ForgetPower();
+  TheHeadless().SetProgramFolder("");
   if (!TheHeadless().ResetDevices())
     std::fprintf(stderr, "headless: devices kept: an audio device is still open\n");
 }
@@ -591,6 +602,8 @@ uint64_t Now() { return TheHeadless().Now(); }
 
 bool DisplayHeldAwake() { return TheHeadless().HeldAwake(); }
 uint64_t IdleTimerResets() { return TheHeadless().IdleResets(); }
+
+void SetProgramFolder(const std::string& folder) { TheHeadless().SetProgramFolder(folder); }
 
 bool WaitUntilMessagesHandled(uint32_t timeoutMs) {
   return platform::kernel::WaitForOtherThreadsIdle(std::chrono::milliseconds(timeoutMs));

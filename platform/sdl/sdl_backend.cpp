@@ -10,6 +10,7 @@
 // on the computer can be tuned too; SDL_AUDIO_INCLUDE_MONITORS=0 hides them.
 #include "platform/sdl/sdl_backend.h"
 
+#include "platform/files.h"
 #include "platform/sdl/sdl_display.h"
 
 #include <SDL.h>
@@ -192,6 +193,7 @@ class Sdl : public Backend {
   void SetGameKeys(HWND hwnd, bool on) override { sdl::SetGameKeys(hwnd, on); }
   void HoldDisplayAwake(bool on) override { sdl::HoldDisplayAwake(on); }
   void ResetIdleTimer() override { sdl::ResetIdleTimer(); }
+  std::string ProgramFolder() override { return ExecutableFolder(); }
   void RaiseDisplay(HWND hwnd) override { sdl::RaiseDisplay(hwnd); }
   void MinimiseDisplay(HWND hwnd) override { sdl::MinimiseDisplay(hwnd); }
 

@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,44 +13,18 @@
 #include "app.h"
 #include "support/golden.h"
 #include "support/pixel_format.h"
-#include "support/wav.h"
+#include "support/queued_audio.h"
 #include "xdib.h"
 
 namespace {
 
 using testing_support::MatchesGolden;
+using testing_support::QueuedAudio;
 using testing_support::ScopedPixelFormat;
-using testing_support::Tone8;
 
 int g_Module;
 
 constexpr uint32_t kLayout = kPocket ? kfDirect565 : kfDirect555;
-
-// Pieces of audio queued by the test; "nothing yet" once they run out.
-class QueuedAudio : public PieceSource {
- public:
-  void Add(const std::vector<unsigned char>& audio) {
-    m_Audio.insert(m_Audio.end(), audio.begin(), audio.end());
-  }
-  void AddTone(double frequency, double amplitude, int pieces) {
-    Add(Tone8({{frequency, amplitude}}, kSampleRate, static_cast<size_t>(pieces) * kPieceSize,
-              m_Phase));
-    m_Phase += 2 * M_PI * frequency * pieces * kPieceSize / kSampleRate;
-  }
-  void AddSilence(int pieces) { m_Audio.insert(m_Audio.end(), pieces * kPieceSize, 128); }
-  int ReadData(unsigned char* dest, unsigned long len) override {
-    if (m_Audio.size() < len) return 0;
-    for (unsigned long i = 0; i < len; i++) {
-      dest[i] = m_Audio.front();
-      m_Audio.pop_front();
-    }
-    return 1;
-  }
-
- private:
-  std::deque<unsigned char> m_Audio;
-  double m_Phase = 0;
-};
 
 class TunerScreen : public ::testing::Test {
  protected:
