@@ -65,13 +65,19 @@ void EndInstance(HINSTANCE hInstance) {
   UnregisterClass(kFrameClassName, hInstance);
 }
 
-// One message at most per pass, then the frame clock, then 1 ms of sleep
-// (the pocket looks at the clock before the message).
+// One message at most per pass, then the frame clock (the pocket looks at
+// the clock before the message), then a sleep: 1 ms while messages are
+// waiting, so each takes a pass of its own; with none waiting, until the
+// next frame is due. Input shows only in frames, so handling it just before
+// the next one changes nothing the user sees, and an idle loop wakes ~30
+// times a second instead of a thousand (each wake-up costs more than a
+// whole frame of the tuner).
 void MainLoop(TPocketPCWindow& app) {
   DWORD last = 0;
   unsigned long frames = 0;
+  auto clock = [] { return kPocket ? GetTickCount() : timeGetTime(); };
   auto frame = [&] {
-    const DWORD now = kPocket ? GetTickCount() : timeGetTime();
+    const DWORD now = clock();
     if (now - last <= kFrameTime) return;
     if (IsWindow(app.hWindow) && app.bUpdate) {
       app.Paint();
@@ -90,7 +96,12 @@ void MainLoop(TPocketPCWindow& app) {
       DispatchMessage(&msg);
     }
     if constexpr (!kPocket) frame();
-    Sleep(1);
+    DWORD wait = 1;
+    if (!PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      const DWORD since = clock() - last;
+      if (since <= kFrameTime) wait = kFrameTime + 1 - since;
+    }
+    Sleep(wait);
   }
 }
 

@@ -42,12 +42,14 @@ WAVEFORMATEX PcmFormat(unsigned short channels, DWORD samplesPerSec, unsigned sh
   return f;
 }
 
-// The worker loop both classes share: wait for the stop event or a message
-// (at most 5 ms), then hand every queued message to `handle`.
+// The worker loop both classes share: wait for the stop event or a message,
+// then hand every queued message to `handle`. The wait covers both, so the
+// worker sleeps until there is something to do and still ends as soon as
+// it is asked to.
 template <class Handle>
 DWORD RunWorker(HANDLE stopEvent, Handle handle) {
   for (;;) {
-    DWORD r = MsgWaitForMultipleObjects(1, &stopEvent, FALSE, 5, QS_ALLINPUT);
+    DWORD r = MsgWaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return 0;
     MSG msg;
     while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) handle(msg);

@@ -9,8 +9,8 @@
 // Both report to the owner through a callback that runs on the worker
 // thread, outside the object's lock, so it may call ResetBuffer or
 // ReadData/WriteData itself. A worker waits on its stop event and its
-// message queue together and never longer than 5 ms, so StopThread signals
-// it and joins it; no thread is ever killed.
+// message queue together, so StopThread signals it and joins it; no thread
+// is ever killed.
 #pragma once
 
 #include "platform/mmsystem.h"

@@ -1,7 +1,9 @@
 // The SDL backend's displays: one SDL window per HWND with a renderer and a
-// streaming texture of the display's 16-bit format, drawn with nearest-pixel
-// scaling into the largest whole-factor viewport the window allows (a
-// window opened at the chosen scale is exactly that), centred on black. A
+// streaming texture in the window's own 32-bit format, drawn with
+// nearest-pixel scaling into the largest whole-factor viewport the window
+// allows (a window opened at the chosen scale is exactly that), centred on
+// black. The display's 16-bit frame memory is a buffer of its own; what
+// changes in it is widened into the texture, so SDL only copies. A
 // full-screen display covers the desktop. Mouse and touch positions are
 // mapped back through the viewport, so the program sees display pixels;
 // keys become Windows virtual keys (SDL's key repeat included); game
@@ -23,7 +25,8 @@ namespace {
 struct Display {
   SDL_Window* Window = nullptr;
   SDL_Renderer* Renderer = nullptr;
-  SDL_Texture* Texture = nullptr;
+  SDL_Texture* Texture = nullptr;  // 0xXXRRGGBB pixels
+  std::vector<uint16_t> Frame;     // the frame memory, rows of Layout.Width pixels
   DisplayLayout Layout;
   bool FullScreen = false;
   bool GameKeys = false;
@@ -75,6 +78,13 @@ bool EnsureVideo(std::string* error) {
   // decides whether to end. The screen saver stays the user's to control.
   SDL_SetHintWithPriority(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0", SDL_HINT_OVERRIDE);
   SDL_SetHintWithPriority(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1", SDL_HINT_DEFAULT);
+  // A 240 x 320 picture needs no graphics card: SDL's software renderer
+  // draws into the window's own framebuffer (shared memory on X11), so no
+  // OpenGL driver is loaded, which would cost tens of megabytes and, with a
+  // software OpenGL, a few per cent of a core. The environment variables
+  // SDL_RENDER_DRIVER and SDL_FRAMEBUFFER_ACCELERATION still choose others.
+  SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
+  SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (error) *error = std::string("no video driver could start (") + SDL_GetError() + ")";
     return false;
@@ -96,8 +106,46 @@ void SetIcon(SDL_Window* window, const DisplayIcon* icon) {
   SDL_FreeSurface(surface);
 }
 
+// A 16-bit pixel as 0xFFRRGGBB, each channel's bits repeated into the low
+// ones so that full scale is 255.
+uint32_t Wide(uint32_t p, bool is565) {
+  const uint32_t r5 = (p >> (is565 ? 11 : 10)) & 31, b5 = p & 31;
+  const uint32_t g = is565 ? ((p >> 5) & 63) << 2 | ((p >> 5) & 63) >> 4
+                           : ((p >> 5) & 31) << 3 | ((p >> 5) & 31) >> 2;
+  return 0xFF000000u | (r5 << 3 | r5 >> 2) << 16 | g << 8 | (b5 << 3 | b5 >> 2);
+}
+
+// Wide() of every pixel value as the OR of one entry for its low byte and
+// one for its high byte: Wide only shifts, masks and ORs bit fields, so it
+// distributes over OR.
+struct WideTables {
+  uint32_t Low[256], High[256];
+  explicit WideTables(bool is565) {
+    for (uint32_t i = 0; i < 256; i++) {
+      Low[i] = Wide(i, is565);
+      High[i] = Wide(i << 8, is565);
+    }
+  }
+};
+
+// Widens the w x h pixels at (x, y) of the frame memory into the texture.
+void Widen(Display& d, int x, int y, int w, int h) {
+  static const WideTables t555(false), t565(true);
+  const WideTables& t = d.Layout.Format == kDisplay565 ? t565 : t555;
+  SDL_Rect r{x, y, w, h};
+  void* pixels = nullptr;
+  int pitch = 0;
+  if (w <= 0 || h <= 0 || SDL_LockTexture(d.Texture, &r, &pixels, &pitch) != 0) return;
+  for (int row = 0; row < h; row++) {
+    const uint16_t* in = d.Frame.data() + static_cast<size_t>(y + row) * d.Layout.Width + x;
+    auto* out = reinterpret_cast<uint32_t*>(static_cast<unsigned char*>(pixels) +
+                                            static_cast<size_t>(row) * pitch);
+    for (int i = 0; i < w; i++) out[i] = t.Low[in[i] & 0xFF] | t.High[in[i] >> 8];
+  }
+  SDL_UnlockTexture(d.Texture);
+}
+
 void ReleaseDisplay(Display& d) {
-  if (d.Locked && d.Texture) SDL_UnlockTexture(d.Texture);
   if (d.Texture) SDL_DestroyTexture(d.Texture);
   if (d.Renderer) SDL_DestroyRenderer(d.Renderer);
   if (d.Window) SDL_DestroyWindow(d.Window);
@@ -267,24 +315,27 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
     SetIcon(d.Window, request.Icon);
     d.Renderer = SDL_CreateRenderer(d.Window, -1, 0);
   }
-  Uint32 format = request.Format == kDisplay565 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB555;
+  // The window's own format when it is one of the 0xXXRRGGBB ones, so that
+  // drawing the texture is a plain copy.
+  Uint32 format = d.Window ? SDL_GetWindowPixelFormat(d.Window)
+                           : static_cast<Uint32>(SDL_PIXELFORMAT_UNKNOWN);
+  if (format != SDL_PIXELFORMAT_RGB888 && format != SDL_PIXELFORMAT_ARGB8888)
+    format = SDL_PIXELFORMAT_ARGB8888;
   if (d.Renderer)
     d.Texture = SDL_CreateTexture(d.Renderer, format, SDL_TEXTUREACCESS_STREAMING, request.Width,
                                   request.Height);
-  void* pixels = nullptr;
-  int pitch = 0;
-  if (!d.Texture || SDL_LockTexture(d.Texture, nullptr, &pixels, &pitch) != 0) {
+  if (!d.Texture) {
     if (error) *error = std::string("the display window would not open (") + SDL_GetError() + ")";
     ReleaseDisplay(d);
     return false;
   }
-  // Black until the program's first frame.
-  for (int row = 0; row < request.Height; row++)
-    std::memset(static_cast<unsigned char*>(pixels) + static_cast<size_t>(row) * pitch, 0,
-                static_cast<size_t>(request.Width) * 2);
-  SDL_UnlockTexture(d.Texture);
+  SDL_SetTextureBlendMode(d.Texture, SDL_BLENDMODE_NONE);
   SDL_SetTextureScaleMode(d.Texture, SDL_ScaleModeNearest);
-  d.Layout = DisplayLayout{request.Width, request.Height, 2, pitch, request.Format, scale};
+  d.Layout = DisplayLayout{request.Width, request.Height, 2, request.Width * 2, request.Format,
+                           scale};
+  // Black until the program's first frame.
+  d.Frame.assign(static_cast<size_t>(request.Width) * request.Height, 0);
+  Widen(d, 0, 0, request.Width, request.Height);
   Show(d);
   if (layout) *layout = d.Layout;
   Displays()[hwnd] = d;
@@ -307,11 +358,13 @@ bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, in
   long long x1 = std::min<long long>(static_cast<long long>(x) + w, d->Layout.Width);
   long long y1 = std::min<long long>(static_cast<long long>(y) + h, d->Layout.Height);
   if (x0 < x1 && y0 < y1) {
-    SDL_Rect r{static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
-               static_cast<int>(y1 - y0)};
     const auto* first =
         reinterpret_cast<const unsigned char*>(rect) + (y0 - y) * pitch + (x0 - x) * 2;
-    SDL_UpdateTexture(d->Texture, &r, first, pitch);
+    const size_t bytes = static_cast<size_t>(x1 - x0) * 2;
+    for (long long row = y0; row < y1; row++)
+      std::memcpy(d->Frame.data() + row * d->Layout.Width + x0, first + (row - y0) * pitch, bytes);
+    Widen(*d, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+          static_cast<int>(y1 - y0));
   }
   Show(*d);
   return true;
@@ -320,23 +373,15 @@ bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, in
 void* BeginDisplayFrame(HWND hwnd) {
   Display* d = Find(hwnd);
   if (!d) return nullptr;
-  if (d->Locked) SDL_UnlockTexture(d->Texture);
-  void* pixels = nullptr;
-  int pitch = 0;
-  if (SDL_LockTexture(d->Texture, nullptr, &pixels, &pitch) != 0 || pitch != d->Layout.YPitch) {
-    if (pixels) SDL_UnlockTexture(d->Texture);
-    d->Locked = false;
-    return nullptr;
-  }
   d->Locked = true;
-  return pixels;
+  return d->Frame.data();
 }
 
 void EndDisplayFrame(HWND hwnd) {
   Display* d = Find(hwnd);
   if (!d || !d->Locked) return;
-  SDL_UnlockTexture(d->Texture);
   d->Locked = false;
+  Widen(*d, 0, 0, d->Layout.Width, d->Layout.Height);
   Show(*d);
 }
 

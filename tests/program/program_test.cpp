@@ -2,7 +2,10 @@
 // headless runs with the virtual clock, SDL's dummy video and disk audio
 // drivers, and a window on an X server of the test's own (Xvfb): its
 // title, size at two scales and icon, a second start that ends at once,
-// the window manager's close request, and the stop signal.
+// the window manager's close request, and the stop signal. Played a 440 Hz
+// tone, each run shows the tuner reading it, and the settings file is left
+// where the program keeps it (the desk: the working folder; the pocket:
+// beside the program, which these tests run from a copy in their folder).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -10,12 +13,16 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/process.h"
+#include "support/pulse.h"
 #include "support/wav.h"
+#include "support/golden.h"
 #include "support/x11_window.h"
 
 namespace {
@@ -27,6 +34,88 @@ const std::string kPocket = ZELVARO_POCKET_PATH;
 
 uint32_t Le32(const std::vector<unsigned char>& b, size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
+const std::vector<unsigned char> kBuiltInPrefs = {1, 0, 0, 0, 0, 0, 0, 0};
+
+// A picture as 0xRRGGBB pixels, top row first.
+struct Picture {
+  int Width = 0, Height = 0;
+  std::vector<uint32_t> Pixels;
+  uint32_t At(int x, int y) const { return Pixels[static_cast<size_t>(y * Width + x)]; }
+};
+
+int Red(uint32_t c) { return static_cast<int>(c >> 16 & 0xFF); }
+int Green(uint32_t c) { return static_cast<int>(c >> 8 & 0xFF); }
+int Blue(uint32_t c) { return static_cast<int>(c & 0xFF); }
+bool IsBlack(uint32_t c) { return Red(c) < 48 && Green(c) < 48 && Blue(c) < 48; }
+bool IsRed(uint32_t c) { return Red(c) > 200 && Green(c) < 64 && Blue(c) < 64; }
+bool IsGreen(uint32_t c) { return Green(c) > 200 && Red(c) < 64 && Blue(c) < 64; }
+// Within what 16-bit pixels keep of 8-bit colours.
+bool Close(uint32_t a, uint32_t b) {
+  return std::abs(Red(a) - Red(b)) <= 12 && std::abs(Green(a) - Green(b)) <= 12 &&
+         std::abs(Blue(a) - Blue(b)) <= 12;
+}
+
+// A 24-bit BMP file (bottom-up rows); an empty picture when it is not one.
+Picture ReadBmp24(const std::string& path) {
+  std::vector<unsigned char> b = ReadFile(path);
+  Picture p;
+  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M' || b[28] != 24) return p;
+  const int w = static_cast<int>(Le32(b, 18)), h = static_cast<int>(Le32(b, 22));
+  const size_t offset = Le32(b, 10), row = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
+  if (w <= 0 || h <= 0 || w > 4096 || h > 4096 || b.size() < offset + row * h) return p;
+  p.Width = w;
+  p.Height = h;
+  p.Pixels.resize(static_cast<size_t>(w * h));
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const unsigned char* q = &b[offset + row * (h - 1 - y) + static_cast<size_t>(x) * 3];
+      p.Pixels[static_cast<size_t>(y * w + x)] = q[2] << 16 | q[1] << 8 | q[0];
+    }
+  return p;
+}
+
+// Whether the arrow at (x, y) of `p` is the sheet's quadrant at (sx, sy):
+// each of the quadrant's opaque pixels is there.
+bool ShowsArrow(const Picture& p, int x, int y, const Picture& sheet, int sx, int sy) {
+  const int w = sheet.Width / 2, h = sheet.Height / 2;
+  const uint32_t clear = sheet.At(0, 0);
+  for (int j = 0; j < h; j++)
+    for (int i = 0; i < w; i++) {
+      uint32_t a = sheet.At(sx + i, sy + j);
+      if (a != clear && !Close(p.At(x + i, y + j), a)) return false;
+    }
+  return true;
+}
+
+// What keeps `p` from being the tuner screen with a steady A at 440 Hz:
+// the needle straight up, neither arrow lit, band 4 of the spectrum red and
+// the strength bar lit. Empty when nothing does.
+std::string NotTheTunerOnA440(const Picture& p) {
+  if (p.Width != 240 || p.Height != 320)
+    return "a picture of " + std::to_string(p.Width) + "x" + std::to_string(p.Height);
+  std::string wrong;
+  auto blackIn = [&](int y, int x0, int x1) {
+    for (int x = x0; x <= x1; x++)
+      if (IsBlack(p.At(x, y))) return true;
+    return false;
+  };
+  // The needle runs from the pivot (120, 117) to (120, 37): near its tip
+  // and below the reference frequency, and nowhere else on those rows.
+  if (!blackIn(40, 117, 123) || !blackIn(100, 118, 122)) wrong += " needle not up;";
+  if (blackIn(100, 90, 114) || blackIn(100, 126, 150)) wrong += " needle slanted;";
+  if (IsBlack(p.At(60, 117)) || IsBlack(p.At(180, 117))) wrong += " needle at a stop;";
+  const Picture sheet = ReadBmp24(SourceDir() + "/resources/ARROWS.BMP");
+  if (sheet.Width == 0) return "no arrow sheet";
+  const int aw = sheet.Width / 2, ah = sheet.Height / 2;
+  if (!ShowsArrow(p, 15, 15, sheet, 0, ah)) wrong += " flat arrow not dark;";
+  if (!ShowsArrow(p, 225 - aw, 15, sheet, 0, 0)) wrong += " sharp arrow not dark;";
+  if (!IsRed(p.At(130, 257))) wrong += " band 4 not red;";
+  for (int j : {0, 1, 2, 3, 5, 6, 7})
+    if (IsRed(p.At(30 + 25 * j, 257))) wrong += " band " + std::to_string(j) + " red;";
+  if (!IsGreen(p.At(30, 8))) wrong += " strength bar dark;";
+  return wrong;
 }
 
 class Program : public ::testing::Test {
@@ -48,6 +137,14 @@ class Program : public ::testing::Test {
     std::string path = dir.File("tone.raw");
     WriteFile(path, Tone8({{440, 60}}, 8000, 8000 * 10));
     return path;
+  }
+  // zelvaro-pocket copied into the test's folder, so that the settings
+  // file it keeps beside itself lands there.
+  std::string Pocket() {
+    const std::string copy = dir.File("zelvaro-pocket");
+    if (!std::filesystem::exists(copy))
+      std::filesystem::copy_file(kPocket, copy);
+    return copy;
   }
   std::string SdlDummy() {
     return "ZELVARO_BACKEND=sdl SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILEIN=" +
@@ -96,17 +193,20 @@ TEST_F(Program, BadOptionsAreAOneLineErrorWithStatusTwo) {
   }
 }
 
-TEST_F(Program, HeadlessRunsCloseAfterTheirFramesAndSaveTheLast) {
+TEST_F(Program, HeadlessRunsTuneTheirInputCloseAfterTheirFramesAndSaveTheLast) {
   WriteFile(dir.File("a.wav"), WaveImage(Sine(440, 0.5, 8000, 0.5), 1, 8000, 16));
-  for (const std::string& program : {kDesk, kPocket}) {
+  for (const std::string& program : {kDesk, Pocket()}) {
     for (const std::string& input :
          {std::string(""), std::string("--input a.wav"), std::string("--device 1")}) {
       std::remove(dir.File("shot.bmp").c_str());
+      std::remove(dir.File("PREFS.DAT").c_str());
       auto r = Run(program, "ZELVARO_HEADLESS_CAPTURE=tone=440",
                    "--headless --frames 30 --screenshot shot.bmp " + input);
       EXPECT_EQ(r.Status, 0) << program << " " << input << ": " << r.Err;
       EXPECT_EQ(r.Err, "") << program << " " << input;
       EXPECT_TRUE(IsScreenshot(dir.File("shot.bmp"))) << program << " " << input;
+      EXPECT_EQ(NotTheTunerOnA440(ReadBmp24(dir.File("shot.bmp"))), "") << program << " " << input;
+      EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs) << program << " " << input;
     }
   }
   auto unwritable = Run(kDesk, "", "--headless --frames 2 --screenshot no/such/folder/shot.bmp");
@@ -128,12 +228,15 @@ TEST_F(Program, AStopSignalClosesTheWindowAndTheProgramEndsWell) {
 
 // SDL's dummy drivers -----------------------------------------------------------------------
 
-TEST_F(Program, OnSdlsDummyDriversBothProgramsRunTheirFramesAndSaveTheLast) {
-  for (const std::string& program : {kDesk, kPocket}) {
+TEST_F(Program, OnSdlsDummyDriversBothProgramsTuneTheDiskRecordingAndKeepTheirSettings) {
+  for (const std::string& program : {kDesk, Pocket()}) {
     std::remove(dir.File("out.bmp").c_str());
+    std::remove(dir.File("PREFS.DAT").c_str());
     auto r = Run(program, SdlDummy(), "--frames 60 --screenshot out.bmp");
     EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
     EXPECT_TRUE(IsScreenshot(dir.File("out.bmp"))) << program;
+    EXPECT_EQ(NotTheTunerOnA440(ReadBmp24(dir.File("out.bmp"))), "") << program;
+    EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs) << program;
   }
 }
 
@@ -143,7 +246,7 @@ TEST_F(Program, WithoutAScreenToShowItOnTheProgramEndsWithAFailure) {
   auto desk = Run(kDesk, noScreen, "--frames 5");
   EXPECT_EQ(desk.Status, 1);
   EXPECT_NE(desk.Err.find("Unable to show the window"), std::string::npos) << desk.Err;
-  auto pocket = Run(kPocket, noScreen, "--frames 5");
+  auto pocket = Run(Pocket(), noScreen, "--frames 5");
   EXPECT_EQ(pocket.Status, 1);
   EXPECT_NE(pocket.Err.find("Init Failed: GXOpenDisplay"), std::string::npos) << pocket.Err;
   EXPECT_NE(pocket.Err.find("DEBUG: GAME INIT ERROR"), std::string::npos) << pocket.Err;
@@ -171,6 +274,13 @@ class OnXvfb : public Program {
   void TearDown() override {
     if (program > 0) StopProcess(program, SIGKILL, 5000);
     if (xvfb > 0) StopProcess(xvfb, SIGTERM, 10000);
+  }
+
+  // What the window shows, as a picture (empty when it cannot be read).
+  static Picture Shot(X11Client& x, unsigned long window) {
+    Picture p;
+    if (!x.Capture(window, &p.Width, &p.Height, &p.Pixels)) p = Picture{};
+    return p;
   }
 
   pid_t Start(const std::vector<std::string>& args) {
@@ -232,6 +342,38 @@ TEST_F(OnXvfb, ASecondStartEndsAtOnceAndLeavesTheFirstRunning) {
   EXPECT_EQ(x.Find("Zelvaro (Version 1.5)").Id, w.Id);  // still the one window
   EXPECT_EQ(StopProcess(program, SIGTERM, 30000), 0);
   program = -1;
+}
+
+TEST_F(OnXvfb, TheTunerReadsAToneFromPulseAudiosDefaultSourceAndSavesItsSettingsWhenClosed) {
+  TempDir pulseDir;
+  PulseServer pulse(pulseDir);
+  ASSERT_TRUE(pulse.Ready()) << pulse.Log();
+  const std::string wav = pulseDir.File("a4.wav");
+  WriteFile(wav, WaveImage(Sine(440, 0.5, 44100, 120.0), 1, 44100, 16));
+  ASSERT_TRUE(pulse.Play(wav));
+  std::vector<std::string> env = pulse.EnvList();
+  for (const char* e : {"ZELVARO_BACKEND=sdl", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=pulseaudio"})
+    env.push_back(e);
+  env.push_back("DISPLAY=" + display);
+  program = StartProcess({kDesk, "--scale", "1"}, env, dir.File("out"), dir.File("err"), dir.Path());
+  ASSERT_GT(program, 0);
+  X11Client x(display);
+  ASSERT_TRUE(x.Connected());
+  X11WindowInfo w = WaitForWindow(x);
+  ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+  // After the splash the tone is on the meter within a few seconds.
+  std::string wrong = "no picture";
+  WaitFor(
+      [&] {
+        wrong = NotTheTunerOnA440(Shot(x, w.Id));
+        return wrong.empty();
+      },
+      60000);
+  EXPECT_EQ(wrong, "") << ReadFileText(dir.File("err")) << pulse.Log();
+  ASSERT_TRUE(x.AskToClose(w.Id));
+  EXPECT_EQ(WaitProcess(program, 30000), 0) << ReadFileText(dir.File("err"));
+  program = -1;
+  EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ extern char** environ;
 namespace testing_support {
 
 pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   const std::string& out, const std::string& err) {
+                   const std::string& out, const std::string& err, const std::string& cwd) {
   std::vector<std::string> envs;
   for (char** e = environ; *e; e++) {
     std::string entry = *e;
@@ -40,6 +40,7 @@ pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.empty() ? "/dev/null" : err.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   pid_t pid = -1;
   int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);

@@ -12,9 +12,10 @@ namespace testing_support {
 
 // Starts `argv` with `env` added to (or replacing entries of) this
 // process's environment, standard output and error going to the files
-// `out` and `err` (empty: /dev/null). Returns the process id, or -1.
+// `out` and `err` (empty: /dev/null), in the folder `cwd` (empty: this
+// process's). Returns the process id, or -1.
 pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   const std::string& out, const std::string& err);
+                   const std::string& out, const std::string& err, const std::string& cwd = "");
 
 // Whether the process is still running (it is reaped if it has ended).
 bool ProcessRunning(pid_t pid, int* status = nullptr);

@@ -60,4 +60,39 @@ bool X11Client::AskToClose(unsigned long window) {
   return sent;
 }
 
+namespace {
+
+// The 8-bit value of the channel `mask` selects in `pixel`.
+uint32_t Channel(unsigned long pixel, unsigned long mask) {
+  if (!mask) return 0;
+  int shift = 0;
+  while (!((mask >> shift) & 1)) shift++;
+  const unsigned long max = mask >> shift;
+  return static_cast<uint32_t>(((pixel & mask) >> shift) * 255 / max);
+}
+
+}  // namespace
+
+bool X11Client::Capture(unsigned long window, int* width, int* height,
+                        std::vector<uint32_t>* pixels) {
+  if (!m_Display) return false;
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(m_Display, window, &a) || a.map_state != IsViewable) return false;
+  XImage* image = XGetImage(m_Display, window, 0, 0, static_cast<unsigned>(a.width),
+                            static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
+  if (!image) return false;
+  pixels->assign(static_cast<size_t>(a.width) * static_cast<size_t>(a.height), 0);
+  for (int y = 0; y < a.height; y++)
+    for (int x = 0; x < a.width; x++) {
+      const unsigned long p = XGetPixel(image, x, y);
+      (*pixels)[static_cast<size_t>(y) * static_cast<size_t>(a.width) + static_cast<size_t>(x)] =
+          Channel(p, image->red_mask) << 16 | Channel(p, image->green_mask) << 8 |
+          Channel(p, image->blue_mask);
+    }
+  XDestroyImage(image);
+  *width = a.width;
+  *height = a.height;
+  return true;
+}
+
 }  // namespace testing_support

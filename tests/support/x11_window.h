@@ -1,11 +1,14 @@
 // Test helper: a small X client (libX11) that looks at another program's
 // top-level windows on an X server the test runs, and asks them to close
-// the way a window manager does (WM_DELETE_WINDOW). Xlib's headers stay in
+// the way a window manager does (WM_DELETE_WINDOW), and reads what a window
+// shows. Xlib's headers stay in
 // x11_window.cpp, whose names (Status, Bool, None ...) are plain macros;
 // a test program that uses this links X11.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 struct _XDisplay;
 
@@ -33,6 +36,10 @@ class X11Client {
 
   // Sends the window manager's close request.
   bool AskToClose(unsigned long window);
+
+  // What the window shows now, as 0xRRGGBB pixels, top row first, row after
+  // row (false when it cannot be read).
+  bool Capture(unsigned long window, int* width, int* height, std::vector<uint32_t>* pixels);
 
  private:
   _XDisplay* m_Display;

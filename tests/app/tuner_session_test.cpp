@@ -1,0 +1,188 @@
+// A whole session of the tuner in this process: the frame's WinMain with
+// the program's own application object on the headless backend, a 440 Hz
+// tone on the scripted microphone and the virtual clock, while a second
+// thread plays the user: it looks at what the display shows and taps and
+// presses keys. It sets the trigger level through the menu, calibrates the
+// meter and exits, and the settings are in PREFS.DAT afterwards.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app.h"
+#include "font.h"
+#include "platform/resources.h"
+#include "support/headless.h"
+#include "support/pixel_format.h"
+#include "support/process.h"
+#include "support/wav.h"
+
+namespace {
+
+using testing_support::HeadlessTest;
+using testing_support::ReadFile;
+using testing_support::ScopedPixelFormat;
+using testing_support::TempDir;
+using testing_support::WaitFor;
+
+// The display's pixel layout: the desk window's 5-5-5, the pocket's 5-6-5.
+constexpr uint32_t kLayout = kPocket ? kfDirect565 : kfDirect555;
+constexpr int kW = 240, kH = 320;
+constexpr int kStatusY = 140;
+// The trigger menu's frame (its outer top-left corner is cyan while it
+// waits for a choice) and the centre of its item "3".
+constexpr int kMenuCornerX = kPocket ? 14 : 29, kMenuCornerY = 86;
+constexpr int kItem3X = 120, kItem3Y = 211;
+constexpr int kTimeoutMs = 60000;
+
+uint16_t Rgb(int r, int g, int b) {
+  if constexpr (kPocket) return static_cast<uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
+  return static_cast<uint16_t>((r >> 3) << 10 | (g >> 3) << 5 | b >> 3);
+}
+
+class Session : public HeadlessTest {
+ protected:
+  void SetUp() override {
+    HeadlessTest::SetUp();
+    ASSERT_NE(getcwd(savedDir, sizeof savedDir), nullptr);
+    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    headless::SetProgramFolder(dir.Path());
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    hadRuntime = old != nullptr;
+    if (old) savedRuntime = old;
+    setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    savedProperties = DisplayProperties;
+    ProgramOptions = FrameOptions{};
+    headless::AddCaptureDevice(headless::ToneScript(440, 0.5));
+  }
+  void TearDown() override {
+    if (user.joinable()) user.join();
+    if (hadRuntime)
+      setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    else
+      unsetenv("XDG_RUNTIME_DIR");
+    DisplayProperties = savedProperties;
+    headless::SetProgramFolder("");
+    EXPECT_EQ(chdir(savedDir), 0);
+    TriggerLevel = 1;
+    MeterAdjust = 0;
+    AdjustMode = 0;
+    Tuner = TunerState{};
+  }
+
+  // The rows of the status line as they look with `text` on it.
+  std::vector<uint16_t> StatusRows(const char* text) {
+    ScopedPixelFormat layout{kLayout};
+    CDib meter;
+    Font status;
+    EXPECT_EQ(meter.LoadBMP(GetModuleHandle(nullptr), "METER"), 1);
+    EXPECT_EQ(status.LoadGAPIFont(GetModuleHandle(nullptr), "MENUFONT"), 1);
+    status.Print(&meter, -1, kStatusY, text, 0, kCopyTransparent);
+    statusHeight = status.Height;
+    return std::vector<uint16_t>(meter.m_Bits + kStatusY * kW,
+                                 meter.m_Bits + (kStatusY + statusHeight) * kW);
+  }
+
+  // The user's side, on its own thread. Each step waits for what the
+  // display shows; a step that waits in vain ends the program.
+  HWND Window() { return FindWindow(kFrameClassName, kFrameTitle); }
+  bool Shows(const std::function<bool(const std::vector<uint16_t>&)>& seen) {
+    return WaitFor(
+        [&] {
+          HWND h = Window();
+          if (!h) return false;
+          headless::DisplayState d = headless::Display(h);
+          return d.Open && d.Pixels.size() == static_cast<size_t>(kW * kH) && seen(d.Pixels);
+        },
+        kTimeoutMs);
+  }
+  static uint16_t At(const std::vector<uint16_t>& p, int x, int y) { return p[y * kW + x]; }
+  void Tap(int x, int y) {
+    headless::InjectWindowMessage(Window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    headless::InjectWindowMessage(Window(), WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+  }
+  void Key(unsigned vk) { headless::InjectWindowMessage(Window(), WM_KEYDOWN, vk, 0); }
+  void Fail(const std::string& step) {
+    failedStep = step;
+    headless::InjectQuit();
+  }
+
+  TempDir dir, runtime;
+  char savedDir[PATH_MAX] = {};
+  std::string savedRuntime;
+  bool hadRuntime = false;
+  GXDisplayProperties savedProperties{};
+  std::thread user;
+  std::string failedStep;  // written by the user's thread, read after join
+  int statusHeight = 0;
+};
+
+TEST_F(Session, TriggerThreeAndAdjustmentTwoChosenOnScreenAreSavedAtExit) {
+  const std::vector<uint16_t> adjust2 = StatusRows("Adjust: 2");
+  ASSERT_GT(statusHeight, 0);
+  const uint16_t cyan = Rgb(0, 255, 255), red = Rgb(255, 0, 0), green = Rgb(0, 255, 0);
+
+  user = std::thread([&] {
+    // The tuner shows the note: band 4 red, the first strength segment lit.
+    if (!Shows([&](const auto& p) { return At(p, 130, 257) == red && At(p, 25, 7) == green; }))
+      return Fail("the tuner never showed the tone");
+    Tap(65, 300);  // "Trigger: 1"
+    if (!Shows([&](const auto& p) { return At(p, kMenuCornerX, kMenuCornerY) == cyan; }))
+      return Fail("the trigger menu never opened");
+    Tap(kItem3X, kItem3Y);
+    if (!Shows([&](const auto& p) { return At(p, kMenuCornerX, kMenuCornerY) != cyan; }))
+      return Fail("the trigger menu never closed");
+    Key(VK_UP);
+    Key(VK_RIGHT);
+    Key(VK_RIGHT);
+    if (!Shows([&](const auto& p) {
+          return std::equal(adjust2.begin(), adjust2.end(), p.begin() + kStatusY * kW);
+        }))
+      return Fail("the status line never showed Adjust: 2");
+    Tap(175, 300);  // "Exit"
+  });
+  const int status = WinMain(game, GetModuleHandle(nullptr));
+  user.join();
+  EXPECT_EQ(failedStep, "");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(TriggerLevel, 3);
+  EXPECT_EQ(MeterAdjust, 2);
+  EXPECT_STREQ(szTriggerLevel, "Trigger: 3");
+  EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")),
+            (std::vector<unsigned char>{3, 0, 0, 0, 2, 0, 0, 0}));
+  EXPECT_TRUE(headless::MessageBoxes().empty());
+  EXPECT_FALSE(headless::DisplayHeldAwake());  // given back at the end
+}
+
+TEST_F(Session, PocketHardwareKeysOpenTheMenuAndEndTheProgram) {
+  if constexpr (!kPocket) GTEST_SKIP() << "the desk has no hardware keys";
+  const uint16_t cyan = Rgb(0, 255, 255), red = Rgb(255, 0, 0);
+  bool heldAwake = false;
+  user = std::thread([&] {
+    if (!Shows([&](const auto& p) { return At(p, 130, 257) == red; }))
+      return Fail("the tuner never showed the tone");
+    heldAwake = headless::DisplayHeldAwake();
+    Key('A');
+    if (!Shows([&](const auto& p) { return At(p, kMenuCornerX, kMenuCornerY) == cyan; }))
+      return Fail("the A key opened no menu");
+    Tap(kItem3X, kItem3Y - 28);  // "2"
+    if (!Shows([&](const auto& p) { return At(p, kMenuCornerX, kMenuCornerY) != cyan; }))
+      return Fail("the trigger menu never closed");
+    Key('B');
+  });
+  const int status = WinMain(game, GetModuleHandle(nullptr));
+  user.join();
+  EXPECT_EQ(failedStep, "");
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(heldAwake);
+  EXPECT_FALSE(headless::DisplayHeldAwake());
+  EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")),
+            (std::vector<unsigned char>{2, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+}  // namespace
