@@ -47,6 +47,13 @@ bool EnsureVideo(std::string* error) {
   // decides whether to end. The screen saver stays the user's to control.
   SDL_SetHintWithPriority(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0", SDL_HINT_OVERRIDE);
   SDL_SetHintWithPriority(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1", SDL_HINT_DEFAULT);
+  // A 240 x 320 picture needs no graphics card: SDL's software renderer
+  // draws into the window's own framebuffer (shared memory on X11), so no
+  // OpenGL driver is loaded, which would cost tens of megabytes and, with a
+  // software OpenGL, a few per cent of a core. The environment variables
+  // SDL_RENDER_DRIVER and SDL_FRAMEBUFFER_ACCELERATION still choose others.
+  SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
+  SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (error) *error = std::string("no video driver could start (") + SDL_GetError() + ")";
     return false;
@@ -231,7 +238,9 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
   int scale =
       request.FullScreen ? 0 : ChooseDisplayScale(DisplayScale(), request.Height, screenHeight);
   int k = std::max(scale, 1);
-  Uint32 flags = request.FullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
+  // Hidden until its icon and renderer are in place, so the window appears
+  // once, whole.
+  Uint32 flags = SDL_WINDOW_HIDDEN | (request.FullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
   d.Window = SDL_CreateWindow(request.Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                               request.Width * k, request.Height * k, flags);
   if (d.Window) {
@@ -256,6 +265,7 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
   SDL_UnlockTexture(d.Texture);
   SDL_SetTextureScaleMode(d.Texture, SDL_ScaleModeNearest);
   d.Layout = DisplayLayout{request.Width, request.Height, 2, pitch, request.Format, scale};
+  SDL_ShowWindow(d.Window);
   Show(d);
   if (layout) *layout = d.Layout;
   Displays()[hwnd] = d;
