@@ -308,7 +308,9 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
   int scale =
       request.FullScreen ? 0 : ChooseDisplayScale(DisplayScale(), request.Height, screenHeight);
   int k = std::max(scale, 1);
-  Uint32 flags = request.FullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
+  // Hidden until its icon and renderer are in place, so the window appears
+  // once, whole.
+  Uint32 flags = SDL_WINDOW_HIDDEN | (request.FullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
   d.Window = SDL_CreateWindow(request.Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                               request.Width * k, request.Height * k, flags);
   if (d.Window) {
@@ -336,6 +338,7 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
   // Black until the program's first frame.
   d.Frame.assign(static_cast<size_t>(request.Width) * request.Height, 0);
   Widen(d, 0, 0, request.Width, request.Height);
+  SDL_ShowWindow(d.Window);
   Show(d);
   if (layout) *layout = d.Layout;
   Displays()[hwnd] = d;
