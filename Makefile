@@ -35,6 +35,7 @@ bench: build
 	$(BUILD)/bench-screen-desk
 	$(BUILD)/bench-tuner-frame-desk
 	$(BUILD)/bench-mixer
+	bench/desk-usage $(BUILD) 20
 
 clean:
 	rm -rf $(BUILD)
