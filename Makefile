@@ -21,7 +21,9 @@ build: configure
 
 # The tuner window; RUN_ARGS passes options, e.g. make run RUN_ARGS='--scale 3'.
 RUN_ARGS ?=
-run: build
+# Only the program is built, so the first start does not wait for the tests.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target zelvaro-desk
 	$(BUILD)/zelvaro-desk $(RUN_ARGS)
 
 test: build

@@ -89,6 +89,17 @@ bool EnsureVideo(std::string* error) {
     if (error) *error = std::string("no video driver could start (") + SDL_GetError() + ")";
     return false;
   }
+  // With no screen to reach, SDL falls back on drivers that draw nowhere;
+  // a window there would run unseen until killed. They serve only when
+  // asked for by name (SDL_VIDEODRIVER), as the tests do.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const std::string chosen = driver ? driver : "";
+  if (!SDL_GetHint(SDL_HINT_VIDEODRIVER) && (chosen == "offscreen" || chosen == "dummy")) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (error)
+      *error = "there is no screen to show it on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    return false;
+  }
   ApplyAwakeHold();
   return true;
 }
