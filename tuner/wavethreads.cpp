@@ -58,52 +58,70 @@ DWORD RunWorker(HANDLE stopEvent, Handle handle) {
 
 }  // namespace
 
-// CWaveInThread ------------------------------------------------------------------
+// WaveThreadBase -----------------------------------------------------------------
 
-CWaveInThread::CWaveInThread()
-    : m_Initialised(0),
-      m_ThreadId(0),
-      m_hThread(nullptr),
-      m_hStopEvent(nullptr),
-      m_Priority(kPriorityNormal),
-      m_BufferCount(0),
-      m_BufferSize(0),
-      m_DataLen(0),
-      m_pRead(nullptr),
-      m_RingSize(0),
-      m_pBlocks(nullptr),
-      m_pRing(nullptr),
-      m_hWave(nullptr),
-      m_pHeaders(nullptr),
-      m_Suspended(0),
-      m_Format{},
-      m_Callback(nullptr),
-      m_DeviceId(WAVE_MAPPER) {
+WaveThreadBase::WaveThreadBase() {
   InitializeCriticalSection(&m_cs);
   m_hStopEvent = CreateEvent(nullptr, FALSE, FALSE, nullptr);
 }
 
-CWaveInThread::~CWaveInThread() {
-  StopThread();
+WaveThreadBase::~WaveThreadBase() {
   DeleteCriticalSection(&m_cs);
   CloseHandle(m_hStopEvent);
 }
+
+int WaveThreadBase::Configure(int priority, unsigned short bufferCount, DWORD bufferSize,
+                              unsigned short channels, DWORD samplesPerSec,
+                              unsigned short bitsPerSample) {
+  if (m_Initialised || !ValidConfiguration(priority, bufferCount, bufferSize, channels,
+                                           samplesPerSec, bitsPerSample))
+    return 0;
+  m_Priority = priority;
+  m_BufferCount = bufferCount;
+  m_BufferSize = bufferSize;
+  m_Format = PcmFormat(channels, samplesPerSec, bitsPerSample);
+  m_RingSize = static_cast<DWORD>(bufferCount) * bufferSize;
+  m_Initialised = 1;
+  return 1;
+}
+
+void WaveThreadBase::SetWorkerPriority(int priority) {
+  SetThreadPriority(m_hThread, PlatformPriority(priority));
+}
+
+void WaveThreadBase::FreeBuffers() {
+  std::free(m_pBlocks);
+  std::free(m_pRing);
+  std::free(m_pHeaders);
+  m_pBlocks = m_pRing = nullptr;
+  m_pHeaders = nullptr;
+}
+
+DWORD WaveThreadBase::GetBytesPerSecond() {
+  EnterCriticalSection(&m_cs);
+  DWORD rate = m_Initialised ? m_Format.nAvgBytesPerSec : 0;
+  LeaveCriticalSection(&m_cs);
+  return rate;
+}
+
+DWORD WaveThreadBase::GetDataLen() {
+  EnterCriticalSection(&m_cs);
+  DWORD len = m_DataLen;
+  LeaveCriticalSection(&m_cs);
+  return len;
+}
+
+// CWaveInThread ------------------------------------------------------------------
+
+CWaveInThread::~CWaveInThread() { StopThread(); }
 
 int CWaveInThread::Init(WaveInCallback callback, int priority, unsigned short bufferCount,
                         DWORD bufferSize, unsigned short channels, DWORD samplesPerSec,
                         unsigned short bitsPerSample) {
   EnterCriticalSection(&m_cs);
-  int ok = !m_Initialised && ValidConfiguration(priority, bufferCount, bufferSize, channels,
-                                                samplesPerSec, bitsPerSample);
-  if (ok) {
-    m_Callback = callback;
-    m_Priority = priority;
-    m_BufferCount = bufferCount;
-    m_BufferSize = bufferSize;
-    m_Format = PcmFormat(channels, samplesPerSec, bitsPerSample);
-    m_RingSize = static_cast<DWORD>(bufferCount) * bufferSize;
-    m_Initialised = 1;
-  }
+  const int ok =
+      Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample);
+  if (ok) m_Callback = callback;
   LeaveCriticalSection(&m_cs);
   return ok;
 }
@@ -112,10 +130,6 @@ void CWaveInThread::SetDevice(UINT id) {
   EnterCriticalSection(&m_cs);
   m_DeviceId = id;
   LeaveCriticalSection(&m_cs);
-}
-
-void CWaveInThread::SetWorkerPriority(int priority) {
-  SetThreadPriority(m_hThread, PlatformPriority(priority));
 }
 
 int CWaveInThread::StartThread() {
@@ -186,9 +200,7 @@ int CWaveInThread::StartThread() {
       LeaveCriticalSection(&m_cs);
     }
   }
-  std::free(m_pRing);
-  std::free(m_pBlocks);
-  m_pRing = m_pBlocks = nullptr;
+  FreeBuffers();
   StopThread();
   return 0;
 }
@@ -217,11 +229,7 @@ int CWaveInThread::StopThread() {
     waveInClose(m_hWave);
     m_hWave = nullptr;
   }
-  std::free(m_pBlocks);
-  std::free(m_pRing);
-  std::free(m_pHeaders);
-  m_pBlocks = m_pRing = nullptr;
-  m_pHeaders = nullptr;
+  FreeBuffers();
   // The read pointer pointed into the ring just freed.
   m_pRead = nullptr;
   m_DataLen = 0;
@@ -246,20 +254,6 @@ void CWaveInThread::ResetBuffer() {
     m_Suspended = 0;
   }
   LeaveCriticalSection(&m_cs);
-}
-
-DWORD CWaveInThread::GetBytesPerSecond() {
-  EnterCriticalSection(&m_cs);
-  DWORD rate = m_Initialised ? m_Format.nAvgBytesPerSec : 0;
-  LeaveCriticalSection(&m_cs);
-  return rate;
-}
-
-DWORD CWaveInThread::GetDataLen() {
-  EnterCriticalSection(&m_cs);
-  DWORD len = m_DataLen;
-  LeaveCriticalSection(&m_cs);
-  return len;
 }
 
 int CWaveInThread::ReadData(unsigned char* dest, DWORD len) {
@@ -352,57 +346,17 @@ void CWaveInThread::HandleBlock(WAVEHDR* hdr) {
 
 // CWaveOutThread -----------------------------------------------------------------
 
-CWaveOutThread::CWaveOutThread()
-    : m_Initialised(0),
-      m_ThreadId(0),
-      m_hThread(nullptr),
-      m_hStopEvent(nullptr),
-      m_Priority(kPriorityNormal),
-      m_BufferCount(0),
-      m_BufferSize(0),
-      m_DataLen(0),
-      m_pWrite(nullptr),
-      m_RingSize(0),
-      m_pBlocks(nullptr),
-      m_pRing(nullptr),
-      m_hWave(nullptr),
-      m_pHeaders(nullptr),
-      m_Suspended(0),
-      m_Format{},
-      m_Callback(nullptr),
-      m_FreeMask(0),
-      m_ReadBlock(0) {
-  InitializeCriticalSection(&m_cs);
-  m_hStopEvent = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-}
-
-CWaveOutThread::~CWaveOutThread() {
-  StopThread();
-  DeleteCriticalSection(&m_cs);
-  CloseHandle(m_hStopEvent);
-}
+CWaveOutThread::~CWaveOutThread() { StopThread(); }
 
 int CWaveOutThread::Init(WaveOutCallback callback, int priority, unsigned short bufferCount,
                          DWORD bufferSize, unsigned short channels, DWORD samplesPerSec,
                          unsigned short bitsPerSample) {
   EnterCriticalSection(&m_cs);
-  int ok = !m_Initialised && ValidConfiguration(priority, bufferCount, bufferSize, channels,
-                                                samplesPerSec, bitsPerSample);
-  if (ok) {
-    m_Callback = callback;
-    m_Priority = priority;
-    m_BufferCount = bufferCount;
-    m_BufferSize = bufferSize;
-    m_Format = PcmFormat(channels, samplesPerSec, bitsPerSample);
-    m_RingSize = static_cast<DWORD>(bufferCount) * bufferSize;
-    m_Initialised = 1;
-  }
+  const int ok =
+      Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample);
+  if (ok) m_Callback = callback;
   LeaveCriticalSection(&m_cs);
   return ok;
-}
-
-void CWaveOutThread::SetWorkerPriority(int priority) {
-  SetThreadPriority(m_hThread, PlatformPriority(priority));
 }
 
 int CWaveOutThread::StartThread() {
@@ -450,11 +404,7 @@ int CWaveOutThread::StartThread() {
       return 1;
     }
   }
-  std::free(m_pRing);
-  std::free(m_pBlocks);
-  std::free(m_pHeaders);
-  m_pRing = m_pBlocks = nullptr;
-  m_pHeaders = nullptr;
+  FreeBuffers();
   StopThread();
   return 0;
 }
@@ -480,11 +430,7 @@ int CWaveOutThread::StopThread() {
     waveOutClose(m_hWave);
     m_hWave = nullptr;
   }
-  std::free(m_pBlocks);
-  std::free(m_pRing);
-  std::free(m_pHeaders);
-  m_pBlocks = m_pRing = nullptr;
-  m_pHeaders = nullptr;
+  FreeBuffers();
   m_pWrite = nullptr;
   m_DataLen = 0;
   m_FreeMask = 0;
@@ -499,20 +445,6 @@ void CWaveOutThread::ResetBuffer() {
   m_DataLen = 0;
   m_ReadBlock = 0;
   LeaveCriticalSection(&m_cs);
-}
-
-DWORD CWaveOutThread::GetBytesPerSecond() {
-  EnterCriticalSection(&m_cs);
-  DWORD rate = m_Initialised ? m_Format.nAvgBytesPerSec : 0;
-  LeaveCriticalSection(&m_cs);
-  return rate;
-}
-
-DWORD CWaveOutThread::GetDataLen() {
-  EnterCriticalSection(&m_cs);
-  DWORD len = m_DataLen;
-  LeaveCriticalSection(&m_cs);
-  return len;
 }
 
 // The lowest index of the highest run of idle buffers: with buffers

@@ -40,9 +40,49 @@ inline constexpr int kPriorityNormal = kPocket ? 3 : 0;
 inline constexpr int kPriorityMin = kPocket ? 0 : -15;
 inline constexpr int kPriorityMax = kPocket ? 7 : 15;
 
-class CWaveInThread {
+// What the capture and the playback thread have in common: the lock, the
+// stop event and worker, the configuration Init stores, the ring and the
+// device blocks. Not used on its own.
+class WaveThreadBase {
  public:
-  CWaveInThread();
+  DWORD GetBytesPerSecond();
+  DWORD GetDataLen();
+
+  WaveThreadBase(const WaveThreadBase&) = delete;
+  WaveThreadBase& operator=(const WaveThreadBase&) = delete;
+
+ protected:
+  WaveThreadBase();
+  ~WaveThreadBase();
+
+  // Init's checks and storing; the caller holds the lock. 1, or 0 with
+  // nothing changed.
+  int Configure(int priority, unsigned short bufferCount, DWORD bufferSize,
+                unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample);
+  void SetWorkerPriority(int priority);
+  // Frees the block memory, the ring and the headers.
+  void FreeBuffers();
+
+  int m_Initialised = 0;
+  DWORD m_ThreadId = 0;
+  HANDLE m_hThread = nullptr;
+  CRITICAL_SECTION m_cs;
+  HANDLE m_hStopEvent = nullptr;
+  int m_Priority = kPriorityNormal;
+  unsigned short m_BufferCount = 0;
+  DWORD m_BufferSize = 0;
+  DWORD m_DataLen = 0;
+  DWORD m_RingSize = 0;
+  unsigned char* m_pBlocks = nullptr;
+  unsigned char* m_pRing = nullptr;
+  WAVEHDR* m_pHeaders = nullptr;
+  int m_Suspended = 0;
+  WAVEFORMATEX m_Format{};
+};
+
+class CWaveInThread : public WaveThreadBase {
+ public:
+  CWaveInThread() = default;
   ~CWaveInThread();
 
   // Stores the configuration once: a priority of this build's scale, at
@@ -73,9 +113,6 @@ class CWaveInThread {
   // start) and restarts a device stopped by an overflow.
   void ResetBuffer();
 
-  DWORD GetBytesPerSecond();
-  DWORD GetDataLen();
-
   // Copies exactly `len` bytes of the oldest audio in the ring into `dest`
   // and returns 1, or copies nothing and returns 0 when there is not that
   // much (or nothing has been stored since the last reset). Restarts a
@@ -86,32 +123,16 @@ class CWaveInThread {
 
  private:
   void HandleBlock(WAVEHDR* hdr);
-  void SetWorkerPriority(int priority);
 
-  int m_Initialised;
-  DWORD m_ThreadId;
-  HANDLE m_hThread;
-  CRITICAL_SECTION m_cs;
-  HANDLE m_hStopEvent;
-  int m_Priority;
-  unsigned short m_BufferCount;
-  DWORD m_BufferSize;
-  DWORD m_DataLen;
-  unsigned char* m_pRead;
-  DWORD m_RingSize;
-  unsigned char* m_pBlocks;
-  unsigned char* m_pRing;
-  HWAVEIN m_hWave;
-  WAVEHDR* m_pHeaders;
-  int m_Suspended;
-  WAVEFORMATEX m_Format;
-  WaveInCallback m_Callback;
-  UINT m_DeviceId;  // WAVE_MAPPER: try every device from 0 on
+  unsigned char* m_pRead = nullptr;
+  HWAVEIN m_hWave = nullptr;
+  WaveInCallback m_Callback = nullptr;
+  UINT m_DeviceId = WAVE_MAPPER;  // WAVE_MAPPER: try every device from 0 on
 };
 
-class CWaveOutThread {
+class CWaveOutThread : public WaveThreadBase {
  public:
-  CWaveOutThread();
+  CWaveOutThread() = default;
   ~CWaveOutThread();
 
   // As CWaveInThread::Init; the ring holds bufferCount blocks, and four
@@ -127,9 +148,6 @@ class CWaveOutThread {
   // Empties the ring; buffers already queued on the device play on.
   void ResetBuffer();
 
-  DWORD GetBytesPerSecond();
-  DWORD GetDataLen();
-
   // Takes all `len` bytes into the ring and returns 1, or takes nothing and
   // returns 0 when they do not fit (or the thread is not started).
   int WriteData(const unsigned char* src, DWORD len);
@@ -141,26 +159,10 @@ class CWaveOutThread {
   void HandleDone(WAVEHDR* hdr);
   int ChooseIdleBuffer() const;
   bool QueueBlock(int buffer);
-  void SetWorkerPriority(int priority);
 
-  int m_Initialised;
-  DWORD m_ThreadId;
-  HANDLE m_hThread;
-  CRITICAL_SECTION m_cs;
-  HANDLE m_hStopEvent;
-  int m_Priority;
-  unsigned short m_BufferCount;
-  DWORD m_BufferSize;
-  DWORD m_DataLen;
-  unsigned char* m_pWrite;
-  DWORD m_RingSize;
-  unsigned char* m_pBlocks;
-  unsigned char* m_pRing;
-  HWAVEOUT m_hWave;
-  WAVEHDR* m_pHeaders;
-  int m_Suspended;
-  WAVEFORMATEX m_Format;
-  WaveOutCallback m_Callback;
-  DWORD m_FreeMask;
-  unsigned short m_ReadBlock;
+  unsigned char* m_pWrite = nullptr;
+  HWAVEOUT m_hWave = nullptr;
+  WaveOutCallback m_Callback = nullptr;
+  DWORD m_FreeMask = 0;
+  unsigned short m_ReadBlock = 0;
 };
