@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "cmdline.h"
 #include "PPCAPI.h"
 #include "platform/backend.h"
 #include "platform/mmsystem.h"
@@ -78,16 +79,6 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
-bool ParseNumber(const char* text, long lo, long hi, long* value) {
-  if (!text || !*text) return false;
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-  *value = v;
-  return true;
-}
-
 // Reads the command line; -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options& opt) {
   for (int i = 1; i < argc; i++) {
@@ -112,12 +103,12 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       opt.Headless = true;
     } else if (a == "--scale" && !kPocket) {
       const char* v = takeValue();
-      if (!ParseNumber(v, 1, 16, &n))
+      if (!ParseWholeNumber(v, 1, 16, &n))
         return UsageError("--scale needs a whole factor from 1 to 16, not '" + shown(v) + "'");
       opt.Scale = static_cast<int>(n);
     } else if (a == "--frames") {
       const char* v = takeValue();
-      if (!ParseNumber(v, 1, LONG_MAX, &n))
+      if (!ParseWholeNumber(v, 1, LONG_MAX, &n))
         return UsageError("--frames needs a number of frames above 0, not '" + shown(v) + "'");
       opt.Frames = n;
     } else if (a == "--screenshot") {
@@ -126,7 +117,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       opt.Screenshot = v;
     } else if (a == "--device") {
       const char* v = takeValue();
-      if (!ParseNumber(v, 0, 1000000, &n))
+      if (!ParseWholeNumber(v, 0, 1000000, &n))
         return UsageError("--device needs a device id (see zelvaro-analyze --list-devices), not '" +
                           shown(v) + "'");
       opt.Device = static_cast<int>(n);

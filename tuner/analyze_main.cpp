@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis.h"
+#include "cmdline.h"
 #include "platform/backend.h"
 #include "platform/mmsystem.h"
 #include "platform/wavefile.h"
@@ -96,16 +97,6 @@ int UsageError(const char* fmt, const char* arg) {
   return kExitError;
 }
 
-bool ParseInt(const char* text, int lo, int hi, int* value) {
-  if (!text || !*text) return false;
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-  *value = static_cast<int>(v);
-  return true;
-}
-
 bool ParseSeconds(const char* text, double* value) {
   if (!text || !*text) return false;
   char* end = nullptr;
@@ -142,11 +133,11 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       opt.Json = true;
     } else if (a == "--trigger") {
       const char* v = take_value();
-      if (!ParseInt(v, 0, 3, &opt.Settings.TriggerLevel))
+      if (!ParseWholeNumber(v, 0, 3, &opt.Settings.TriggerLevel))
         return UsageError("--trigger needs a level from 0 to 3, not '%s'", v ? v : "");
     } else if (a == "--adjust") {
       const char* v = take_value();
-      if (!ParseInt(v, -100, 100, &opt.Settings.MeterAdjust))
+      if (!ParseWholeNumber(v, -100, 100, &opt.Settings.MeterAdjust))
         return UsageError("--adjust needs a value from -100 to 100, not '%s'", v ? v : "");
     } else if (a == "--live") {
       opt.Live = true;
@@ -160,7 +151,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         return UsageError("--seconds needs a positive number of seconds, not '%s'", v ? v : "");
     } else if (a == "--device") {
       const char* v = take_value();
-      if (!ParseInt(v, 0, 1000000, &opt.Device))
+      if (!ParseWholeNumber(v, 0, 1000000, &opt.Device))
         return UsageError("--device needs a device id (see --list-devices), not '%s'", v ? v : "");
     } else if (a.size() > 1 && a[0] == '-') {
       return UsageError("unknown option '%s'", argv[i]);
