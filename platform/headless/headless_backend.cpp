@@ -64,22 +64,17 @@ uint64_t VanishBytes(const PcmFormat& f, double seconds) {
   return frames * static_cast<uint64_t>(f.FrameBytes());
 }
 
-// The devices call their sink while holding their own (recursive) lock, so
-// Stop and destruction wait for a delivery in progress, and a completion
-// function that stops the device from inside a delivery does not deadlock.
-class CaptureCore : public Timed {
+// A device that moves audio at the pace of the virtual clock: every period
+// it hands on what the time since opening amounts to, up to the end of its
+// script, and then reports itself lost. The devices call their sink while
+// holding their own (recursive) lock, so Stop and destruction wait for a
+// delivery in progress, and a completion function that stops the device
+// from inside a delivery does not deadlock.
+class PacedDevice : public Timed {
  public:
-  CaptureCore(const CaptureScript& script, const PcmFormat& format, platform::CaptureSink& sink,
-              std::shared_ptr<SharedCaptureStats> stats, uint64_t now)
-      : m_Script(script),
-        m_Format(format),
-        m_Sink(sink),
-        m_Stats(std::move(stats)),
-        m_OpenedAt(now),
-        m_Due(now + script.PeriodMs) {
-    m_End = VanishBytes(format, script.VanishAfterSeconds);
-    if (script.Length) m_End = std::min(m_End, script.Length(format));
-  }
+  PacedDevice(const PcmFormat& format, unsigned periodMs, uint64_t end, uint64_t now)
+      : m_Format(format), m_PeriodMs(periodMs), m_OpenedAt(now), m_Due(now + periodMs),
+        m_End(end) {}
 
   uint64_t NextDue() override {
     std::lock_guard<std::recursive_mutex> lk(Mutex);
@@ -90,22 +85,15 @@ class CaptureCore : public Timed {
     std::lock_guard<std::recursive_mutex> lk(Mutex);
     if (m_Closed || m_Lost || now < m_Due) return;
     uint64_t until = std::min(BytesAt(m_Format, now - m_OpenedAt), m_End);
-    if (until > m_Produced) {
-      std::vector<unsigned char> buf(until - m_Produced);
-      if (m_Script.Fill) m_Script.Fill(m_Format, m_Produced, buf.data(), buf.size());
-      if (m_Started) Deliver(buf);
-      m_Produced = until;
+    if (until > m_Moved) {
+      Move(m_Moved, until - m_Moved);
+      m_Moved = until;
     }
-    m_Due += m_Script.PeriodMs;
-    if (m_Produced >= m_End) {
+    m_Due += m_PeriodMs;
+    if (m_Moved >= m_End) {
       m_Lost = true;
-      m_Sink.DeviceLost();
+      Lost();
     }
-  }
-
-  void SetStarted(bool started) {
-    std::lock_guard<std::recursive_mutex> lk(Mutex);
-    m_Started = started;
   }
 
   void Close() {
@@ -115,7 +103,52 @@ class CaptureCore : public Timed {
 
   std::recursive_mutex Mutex;
 
+ protected:
+  // Hands on `bytes` bytes of audio, the first being byte `at` of the
+  // stream; the lock is held.
+  virtual void Move(uint64_t at, uint64_t bytes) = 0;
+  virtual void Lost() = 0;
+
+  PcmFormat m_Format;
+
  private:
+  unsigned m_PeriodMs;
+  uint64_t m_OpenedAt;
+  uint64_t m_Due;
+  uint64_t m_End;
+  uint64_t m_Moved = 0;
+  bool m_Closed = false;
+  bool m_Lost = false;
+};
+
+class CaptureCore : public PacedDevice {
+ public:
+  CaptureCore(const CaptureScript& script, const PcmFormat& format, platform::CaptureSink& sink,
+              std::shared_ptr<SharedCaptureStats> stats, uint64_t now)
+      : PacedDevice(format, script.PeriodMs, End(script, format), now),
+        m_Script(script),
+        m_Sink(sink),
+        m_Stats(std::move(stats)) {}
+
+  void SetStarted(bool started) {
+    std::lock_guard<std::recursive_mutex> lk(Mutex);
+    m_Started = started;
+  }
+
+ private:
+  static uint64_t End(const CaptureScript& script, const PcmFormat& format) {
+    uint64_t end = VanishBytes(format, script.VanishAfterSeconds);
+    return script.Length ? std::min(end, script.Length(format)) : end;
+  }
+
+  void Move(uint64_t at, uint64_t bytes) override {
+    std::vector<unsigned char> buf(bytes);
+    if (m_Script.Fill) m_Script.Fill(m_Format, at, buf.data(), buf.size());
+    if (m_Started) Deliver(buf);
+  }
+
+  void Lost() override { m_Sink.DeviceLost(); }
+
   void Deliver(const std::vector<unsigned char>& buf) {
     const size_t shortBlock = m_Script.ShortBlockBytes;
     size_t pos = 0;
@@ -137,73 +170,33 @@ class CaptureCore : public Timed {
   }
 
   CaptureScript m_Script;
-  PcmFormat m_Format;
   platform::CaptureSink& m_Sink;
   std::shared_ptr<SharedCaptureStats> m_Stats;
-  uint64_t m_OpenedAt;
-  uint64_t m_Due;
-  uint64_t m_End = kNever;
-  uint64_t m_Produced = 0;
   size_t m_InBlock = 0;
   bool m_Started = false;
-  bool m_Closed = false;
-  bool m_Lost = false;
 };
 
-class PlaybackCore : public Timed {
+class PlaybackCore : public PacedDevice {
  public:
   PlaybackCore(const PlaybackScript& script, const PcmFormat& format,
                platform::PlaybackSource& source, std::shared_ptr<PlayedAudio> played, uint64_t now)
-      : m_Script(script),
-        m_Format(format),
+      : PacedDevice(format, script.PeriodMs, VanishBytes(format, script.VanishAfterSeconds), now),
         m_Source(source),
-        m_Played(std::move(played)),
-        m_OpenedAt(now),
-        m_Due(now + script.PeriodMs),
-        m_End(VanishBytes(format, script.VanishAfterSeconds)) {}
-
-  uint64_t NextDue() override {
-    std::lock_guard<std::recursive_mutex> lk(Mutex);
-    return m_Closed || m_Lost ? kNever : m_Due;
-  }
-
-  void Fire(uint64_t now) override {
-    std::lock_guard<std::recursive_mutex> lk(Mutex);
-    if (m_Closed || m_Lost || now < m_Due) return;
-    uint64_t until = std::min(BytesAt(m_Format, now - m_OpenedAt), m_End);
-    if (until > m_Consumed) {
-      std::vector<unsigned char> buf(until - m_Consumed, m_Format.SilenceByte());
-      size_t got = m_Source.Render(buf.data(), buf.size());
-      std::lock_guard<std::mutex> plk(m_Played->Mutex);
-      m_Played->Bytes.insert(m_Played->Bytes.end(), buf.begin(),
-                             buf.begin() + static_cast<long>(got));
-      m_Consumed = until;
-    }
-    m_Due += m_Script.PeriodMs;
-    if (m_Consumed >= m_End) {
-      m_Lost = true;
-      m_Source.DeviceLost();
-    }
-  }
-
-  void Close() {
-    std::lock_guard<std::recursive_mutex> lk(Mutex);
-    m_Closed = true;
-  }
-
-  std::recursive_mutex Mutex;
+        m_Played(std::move(played)) {}
 
  private:
-  PlaybackScript m_Script;
-  PcmFormat m_Format;
+  void Move(uint64_t, uint64_t bytes) override {
+    std::vector<unsigned char> buf(bytes, m_Format.SilenceByte());
+    size_t got = m_Source.Render(buf.data(), buf.size());
+    std::lock_guard<std::mutex> plk(m_Played->Mutex);
+    m_Played->Bytes.insert(m_Played->Bytes.end(), buf.begin(),
+                           buf.begin() + static_cast<long>(got));
+  }
+
+  void Lost() override { m_Source.DeviceLost(); }
+
   platform::PlaybackSource& m_Source;
   std::shared_ptr<PlayedAudio> m_Played;
-  uint64_t m_OpenedAt;
-  uint64_t m_Due;
-  uint64_t m_End;
-  uint64_t m_Consumed = 0;
-  bool m_Closed = false;
-  bool m_Lost = false;
 };
 
 struct Injected {
