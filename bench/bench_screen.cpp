@@ -13,6 +13,7 @@
 #include "button.h"
 #include "platform/backend.h"
 #include "ratio_reporter.h"
+#include "screen_copy.h"
 #include "xdib.h"
 
 namespace {
@@ -46,15 +47,7 @@ void DrawMeter(CDib& d) {
     d.VGradient(ColorValue(255, 255, 255), ColorValue(0, 0, 128));
 }
 
-void BM_Memcpy(benchmark::State& state) {
-  std::vector<PIXEL> src(kW * kH, 0x1234), dst(kW * kH);
-  for (auto _ : state) {
-    std::memcpy(dst.data(), src.data(), kBytes);
-    benchmark::DoNotOptimize(dst.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBytes);
-}
+void BM_Memcpy(benchmark::State& state) { CopyWholeScreen(state); }
 BENCHMARK(BM_Memcpy);
 
 void Refresh(benchmark::State& state, const char* backend) {

@@ -16,6 +16,7 @@
 #include "platform/backend.h"
 #include "platform/headless/headless.h"
 #include "ratio_reporter.h"
+#include "screen_copy.h"
 #include "xdib.h"
 
 namespace {
@@ -27,14 +28,7 @@ LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   return DefWindowProc(hwnd, message, wParam, lParam);
 }
 
-void BM_Memcpy(benchmark::State& state) {
-  std::vector<PIXEL> src(kW * kH, 0x1234), dst(kW * kH);
-  for (auto _ : state) {
-    std::memcpy(dst.data(), src.data(), kBytes);
-    benchmark::DoNotOptimize(dst.data());
-    benchmark::ClobberMemory();
-  }
-}
+void BM_Memcpy(benchmark::State& state) { CopyWholeScreen(state); }
 BENCHMARK(BM_Memcpy);
 
 void Frame(benchmark::State& state, bool estimate) {
