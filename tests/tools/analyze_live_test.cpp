@@ -1,7 +1,7 @@
 // zelvaro-analyze --live as a user runs it: with scripted devices and the
 // virtual clock (--headless), with SDL's disk audio driver, and with a
-// PulseAudio server of its own whose null sink plays a tone into the
-// default source. Also the device list, the choice of device, Ctrl-C,
+// PulseAudio server and a PipeWire session of their own whose null sink
+// plays a tone into the default source. Also the device list, the choice of device, Ctrl-C,
 // refusals, and a device that goes away in the middle.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/pipewire.h"
 #include "support/process.h"
 #include "support/pulse.h"
 #include "support/wav.h"
@@ -217,5 +218,34 @@ TEST_F(AnalyzeLive, APulseAudioServerThatStopsEndsTheRunWithItsReadingsKept) {
   EXPECT_NE(ReadFileText(err).find("went away"), std::string::npos) << ReadFileText(err);
   EXPECT_GE(ParseReadings(ReadFileText(out)).size(), 3u);
 }
+
+// A desktop's PipeWire (with WirePlumber and pipewire-pulse), through SDL's
+// own PipeWire driver and through its PulseAudio driver.
+class AnalyzeOnPipeWire : public AnalyzeLive, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AnalyzeOnPipeWire, TheDefaultSourcesToneIsNamed) {
+  PipeWireSession pw(dir);
+  ASSERT_TRUE(pw.Ready()) << pw.Log();
+  const double hz = 329.6276;  // E4
+  std::string wav = dir.File("e4.wav");
+  WriteFile(wav, WaveImage(Sine(hz, 0.5, 44100, 30.0), 1, 44100, 16));
+  ASSERT_TRUE(pw.Play(wav));
+  const std::string env = std::string("ZELVARO_BACKEND=sdl SDL_AUDIODRIVER=") + GetParam() + " " +
+                          pw.Env();
+  auto list = Run(env, "--list-devices");
+  EXPECT_EQ(list.Status, 0) << list.Err;
+  EXPECT_EQ(list.Out.rfind("0  Default device (", 0), 0u) << list.Out;
+  EXPECT_NE(list.Out.find("zelvaro_null"), std::string::npos) << list.Out;
+  auto r = Run(env, "--live --seconds 6");
+  ASSERT_EQ(r.Status, 0) << r.Err << pw.Log();
+  auto lines = ParseReadings(r.Out);
+  ASSERT_GE(lines.size(), 5u) << r.Err;
+  int named = 0;
+  for (const Reading& l : lines)
+    if (l.Note == "E4" && std::fabs(CentsOff(l.Freq, hz)) <= 1.0) named++;
+  EXPECT_GE(named, static_cast<int>(lines.size()) - 2) << r.Out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, AnalyzeOnPipeWire, ::testing::Values("pipewire", "pulseaudio"));
 
 }  // namespace
