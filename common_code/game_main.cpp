@@ -12,6 +12,7 @@
 #include "platform/backend.h"
 #include "platform/mmsystem.h"
 #include "platform/resources.h"
+#include "prefs.h"
 
 namespace {
 
@@ -43,7 +44,10 @@ const char kOptions[] =
     "  --headless            show nothing and use no sound system: scripted\n"
     "                        capture devices and a virtual clock, for tests\n"
     "                        (see ZELVARO_HEADLESS_CAPTURE in the README)\n"
-    "  -h, --help            show this help\n";
+    "  --settings FILE       keep the settings in FILE instead of the usual\n"
+    "                        place (--settings ./PREFS.DAT: the current folder)\n"
+    "  -h, --help            show this help\n"
+    "  --version             show the program's name and version\n";
 
 const char kScaleOption[] =
     "  --scale N             show each screen pixel as N x N pixels, 1 to 16\n"
@@ -55,6 +59,9 @@ void PrintUsage() {
   if constexpr (!kPocket) std::fputs(kScaleOption, stdout);
   std::printf(kOptions, kPocket ? "up to 19" : "up to 29");
   std::printf(
+      "\nThe trigger level and the meter adjustment are kept between runs in\n"
+      "$XDG_CONFIG_HOME/zelvaro/PREFS.DAT (~/.config/zelvaro/PREFS.DAT when\n"
+      "XDG_CONFIG_HOME is unset or not absolute).\n"
       "\nOnly one %s runs at a time: starting it again brings the\n"
       "running one to the front.\n"
       "\nExit status: 0 when the window was closed or another instance was\n"
@@ -71,6 +78,7 @@ struct Options {
   int Device = -1;
   std::string Input;
   std::string Screenshot;
+  std::string Settings;
 };
 
 int UsageError(const std::string& message) {
@@ -99,6 +107,9 @@ int ParseOptions(int argc, char** argv, Options& opt) {
     if (a == "-h" || a == "--help") {
       PrintUsage();
       return 0;
+    } else if (a == "--version") {
+      std::printf("%s (Zelvaro) %s\n", kProgram, ZELVARO_VERSION);
+      return 0;
     } else if (a == "--headless") {
       opt.Headless = true;
     } else if (a == "--scale" && !kPocket) {
@@ -125,6 +136,10 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       const char* v = takeValue();
       if (!v || !*v) return UsageError("--input needs a WAVE file");
       opt.Input = v;
+    } else if (a == "--settings") {
+      const char* v = takeValue();
+      if (!v || !*v) return UsageError("--settings needs a file name");
+      opt.Settings = v;
     } else {
       return UsageError("unknown option '" + std::string(argv[i]) + "'");
     }
@@ -144,6 +159,7 @@ int Apply(const Options& opt) {
   if (!opt.Input.empty() && !ChooseCaptureRecording(opt.Input, &error))
     return UsageError("--input " + opt.Input + ": " + error);
   ProgramOptions.CloseAfterFrames = static_cast<unsigned long>(opt.Frames);
+  SetPrefsFile(opt.Settings);
   return -1;
 }
 

@@ -45,12 +45,16 @@ const char kUsage[] =
     "                  estimates on every second one and repeats it between)\n"
     "  --json          print one JSON object per line instead\n"
     "  --trigger N     trigger level 0 (off) to 3: the lit segments a reading\n"
-    "                  needs to count (default: from PREFS.DAT, else 1)\n"
+    "                  needs to count (default: from the settings, else 1)\n"
     "  --adjust N      meter adjustment in tenths of a percent, -100 to 100\n"
-    "                  (default: from PREFS.DAT, else 0)\n"
+    "                  (default: from the settings, else 0)\n"
+    "  --settings FILE read the settings from FILE instead of the tuner's\n"
+    "                  ($XDG_CONFIG_HOME/zelvaro/PREFS.DAT, by default\n"
+    "                  ~/.config/zelvaro/PREFS.DAT)\n"
     "  --headless      use scripted devices and a virtual clock instead of the\n"
     "                  sound system (for tests; see ZELVARO_HEADLESS_CAPTURE)\n"
     "  -h, --help      show this help\n"
+    "  --version       show the program's name and version\n"
     "\n"
     "Input: RIFF WAVE, PCM 8/16/24/32-bit or 32-bit float, any rate and number\n"
     "of channels (mixed down and converted to 8000 Hz 8-bit mono).\n"
@@ -71,6 +75,8 @@ struct Options {
   double Seconds = -1;  // live: stop after this long (< 0: until Ctrl-C)
   int Device = -1;      // live: capture device id (< 0: the usual choice)
   TunerSettings Settings;
+  bool TriggerGiven = false, AdjustGiven = false;  // else from the settings file
+  std::string SettingsFile;
 };
 
 // Reads exactly `len` bytes per call from a decoded recording.
@@ -127,6 +133,9 @@ int ParseOptions(int argc, char** argv, Options& opt) {
     if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (a == "--version") {
+      std::printf("zelvaro-analyze (Zelvaro) %s\n", ZELVARO_VERSION);
+      return 0;
     } else if (a == "--every-piece") {
       opt.EveryPiece = true;
     } else if (a == "--json") {
@@ -135,10 +144,16 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       const char* v = take_value();
       if (!ParseWholeNumber(v, 0, 3, &opt.Settings.TriggerLevel))
         return UsageError("--trigger needs a level from 0 to 3, not '%s'", v ? v : "");
+      opt.TriggerGiven = true;
     } else if (a == "--adjust") {
       const char* v = take_value();
       if (!ParseWholeNumber(v, -100, 100, &opt.Settings.MeterAdjust))
         return UsageError("--adjust needs a value from -100 to 100, not '%s'", v ? v : "");
+      opt.AdjustGiven = true;
+    } else if (a == "--settings") {
+      const char* v = take_value();
+      if (!v || !*v) return UsageError("%s", "--settings needs a file name");
+      opt.SettingsFile = v;
     } else if (a == "--live") {
       opt.Live = true;
     } else if (a == "--list-devices") {
@@ -342,11 +357,12 @@ int AnalyzeFile(const Options& opt) {
 
 int main(int argc, char** argv) {
   Options opt;
-  ReadPrefs();
-  opt.Settings.TriggerLevel = TriggerLevel;
-  opt.Settings.MeterAdjust = MeterAdjust;
   int status = ParseOptions(argc, argv, opt);
   if (status >= 0) return status;
+  SetPrefsFile(opt.SettingsFile);
+  ReadPrefs();
+  if (!opt.TriggerGiven) opt.Settings.TriggerLevel = TriggerLevel;
+  if (!opt.AdjustGiven) opt.Settings.MeterAdjust = MeterAdjust;
   if (opt.EveryPiece) opt.Settings.EstimateEvery = 1;
   if (opt.Headless) {
     std::string error;

@@ -3,15 +3,23 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/files.h"
-#include "variant.h"
+#include "platform/user_folders.h"
 
 int TriggerLevel = 1;
 int MeterAdjust = 0;
 
 namespace {
 constexpr const char* kPrefsName = "PREFS.DAT";
+
+std::string g_PrefsFile;  // named by --settings; "" for the usual place
+
+std::string UsualFolder(bool* ignoredXdg = nullptr) {
+  return UserConfigFolder(ignoredXdg) + "/zelvaro";
+}
 
 // Reads up to four bytes into the low-order end of `field` (little-endian
 // file), leaving the bytes the file lacks unchanged.
@@ -30,14 +38,53 @@ void PutLittleEndian(unsigned char* out, int v) {
   uint32_t u = static_cast<uint32_t>(v);
   for (int i = 0; i < 4; i++) out[i] = static_cast<unsigned char>(u >> (8 * i));
 }
+
+// Loads a settings file of an earlier version from the current folder and
+// saves it to `path`; false when there is none that can be trusted.
+bool TakeOverOldPrefs(const std::string& path) {
+  FILE* f = std::fopen(kPrefsName, "rb");
+  if (!f) return false;
+  int trigger = 0, adjust = 0;
+  ReadField(f, trigger);
+  ReadField(f, adjust);
+  const bool eightBytes = std::ftell(f) == 8 && std::fgetc(f) == EOF;
+  std::fclose(f);
+  if (!eightBytes || trigger < 0 || trigger > 3 || adjust < -100 || adjust > 100) return false;
+  TriggerLevel = trigger;
+  MeterAdjust = adjust;
+  // Saved at once, so that the next start finds it even if this one never
+  // ends well; when the usual place is unusable the session still runs with
+  // these values and the save at exit reports why.
+  std::string error;
+  if (MakePrivateFolder(UsualFolder(), &error) && WritePrefsTo(path))
+    std::fprintf(stderr, "zelvaro: the settings in ./%s are now kept in %s\n", kPrefsName,
+                 path.c_str());
+  return true;
+}
 }  // namespace
 
+void SetPrefsFile(const std::string& path) { g_PrefsFile = path; }
+
 std::string PrefsPath() {
-  if constexpr (kPocket) return ProgramFolder() + "/" + kPrefsName;
-  return kPrefsName;
+  if (!g_PrefsFile.empty()) return g_PrefsFile;
+  return UsualFolder() + "/" + kPrefsName;
 }
 
-void ReadPrefs() { ReadPrefsFrom(PrefsPath()); }
+void ReadPrefs() {
+  const std::string path = PrefsPath();
+  if (g_PrefsFile.empty()) {
+    bool ignoredXdg = false;
+    const std::string folder = UsualFolder(&ignoredXdg);
+    if (ignoredXdg)
+      std::fprintf(stderr,
+                   "zelvaro: XDG_CONFIG_HOME is not an absolute path; the settings are kept in "
+                   "%s\n",
+                   folder.c_str());
+    std::error_code error;
+    if (!std::filesystem::exists(path, error) && TakeOverOldPrefs(path)) return;
+  }
+  ReadPrefsFrom(path);
+}
 
 void ReadPrefsFrom(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -49,7 +96,16 @@ void ReadPrefsFrom(const std::string& path) {
   if (MeterAdjust < -100 || MeterAdjust > 100) MeterAdjust = 0;
 }
 
-bool WritePrefs() { return WritePrefsTo(PrefsPath()); }
+bool WritePrefs() {
+  const std::string path = PrefsPath();
+  std::string error;
+  if (g_PrefsFile.empty() && !MakePrivateFolder(UsualFolder(), &error)) {
+    std::fprintf(stderr, "zelvaro: cannot save the settings to %s (%s)\n", path.c_str(),
+                 error.c_str());
+    return false;
+  }
+  return WritePrefsTo(path);
+}
 
 bool WritePrefsTo(const std::string& path) {
   unsigned char bytes[8];

@@ -1,14 +1,17 @@
 // PREFS.DAT: byte images, defaults, short and long files, out-of-range
-// values, and a save that cannot damage the file.
+// values, a save that cannot damage the file, where the file lives, and
+// the taking over of an earlier version's file in the current folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <vector>
 
 #include "prefs.h"
+#include "support/private_folders.h"
 #include "support/wav.h"
-#include "variant.h"
 
 namespace {
 
@@ -106,14 +109,84 @@ TEST_F(Prefs, FailedSaveLeavesNoTemporaryFileAndNoDamage) {
             "PREFS.DAT\n");
 }
 
-TEST_F(Prefs, LocationDependsOnTheBuild) {
-  if constexpr (kPocket) {
-    std::string p = PrefsPath();
-    EXPECT_EQ(p.substr(p.size() - 10), "/PREFS.DAT");
-    EXPECT_EQ(p[0], '/');
-  } else {
-    EXPECT_EQ(PrefsPath(), "PREFS.DAT");
+// The environment variable `name` set to `value` (nullptr: unset) until the
+// end of the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_Name(name) {
+    const char* old = std::getenv(name);
+    m_Had = old != nullptr;
+    if (old) m_Old = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
+  ~ScopedEnv() { m_Had ? setenv(m_Name, m_Old.c_str(), 1) : unsetenv(m_Name); }
+
+ private:
+  const char* m_Name;
+  std::string m_Old;
+  bool m_Had = false;
+};
+
+TEST_F(Prefs, TheUsualPlaceFollowsXdgConfigHomeAndANamedFileReplacesIt) {
+  EXPECT_EQ(PrefsPath(), testing_support::TestSettingsFile());
+  ScopedEnv home("HOME", dir.Path().c_str());
+  const std::string fallback = dir.Path() + "/.config/zelvaro/PREFS.DAT";
+  for (const char* xdg : {"relative/config", static_cast<const char*>(nullptr), ""}) {
+    ScopedEnv config("XDG_CONFIG_HOME", xdg);
+    EXPECT_EQ(PrefsPath(), fallback) << (xdg ? xdg : "unset");
+    // The first save makes the folders, each private to the user.
+    ASSERT_TRUE(WritePrefs());
+    struct stat st{};
+    for (const std::string& folder : {dir.Path() + "/.config", dir.Path() + "/.config/zelvaro"}) {
+      ASSERT_EQ(stat(folder.c_str(), &st), 0) << folder;
+      EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+    }
+    EXPECT_EQ(ReadFile(fallback).size(), 8u);
+  }
+  SetPrefsFile("elsewhere/mine.dat");
+  EXPECT_EQ(PrefsPath(), "elsewhere/mine.dat");
+  SetPrefsFile("");
+  EXPECT_EQ(PrefsPath(), testing_support::TestSettingsFile());
+}
+
+TEST_F(Prefs, AnEarlierVersionsFileInTheCurrentFolderIsTakenOverOnlyWhenItIsSound) {
+  char saved[PATH_MAX];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+  const std::string usual = testing_support::TestSettingsFile();
+  struct Case {
+    Bytes old;
+    bool taken;
+  } cases[] = {
+      {{2, 0, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF}, true},
+      {{0, 0, 0, 0, 100, 0, 0, 0}, true},
+      {{2, 0, 0, 0, 0xF6, 0xFF, 0xFF}, false},        // short
+      {{2, 0, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF, 0}, false},  // long
+      {{4, 0, 0, 0, 0, 0, 0, 0}, false},              // no such trigger level
+      {{1, 0, 0, 0, 0x65, 0, 0, 0}, false},           // adjustment 101
+      {{1, 0, 0, 0, 0x9B, 0xFF, 0xFF, 0xFF}, false},  // adjustment -101
+  };
+  for (const Case& c : cases) {
+    std::remove(usual.c_str());
+    WriteFile(path, c.old);
+    TriggerLevel = 1;
+    MeterAdjust = 0;
+    testing::internal::CaptureStderr();
+    ReadPrefs();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(TriggerLevel, c.taken ? c.old[0] : 1) << c.old.size();
+    EXPECT_EQ(MeterAdjust, c.taken ? static_cast<int8_t>(c.old[4]) : 0) << c.old.size();
+    EXPECT_EQ(ReadFile(usual), c.taken ? c.old : Bytes{}) << c.old.size();
+    EXPECT_EQ(ReadFile(path), c.old);  // left as it was
+    EXPECT_EQ(err.find(usual) != std::string::npos, c.taken) << err;
+  }
+  // Once the usual file exists, the old one is no longer looked at.
+  WriteFile(path, {3, 0, 0, 0, 0, 0, 0, 0});
+  WriteFile(usual, {2, 0, 0, 0, 5, 0, 0, 0});
+  ReadPrefs();
+  EXPECT_EQ(TriggerLevel, 2);
+  EXPECT_EQ(MeterAdjust, 5);
+  EXPECT_EQ(chdir(saved), 0);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "shader.h"
 #include "support/golden.h"
 #include "support/headless.h"
+#include "support/private_folders.h"
 #include "support/queued_audio.h"
 #include "support/wav.h"
 
@@ -27,6 +29,7 @@ using testing_support::MatchesGolden;
 using testing_support::QueuedAudio;
 using testing_support::ReadFile;
 using testing_support::TempDir;
+using testing_support::TestSettingsFile;
 using testing_support::WriteFile;
 
 const char kTriggerItems[] = "01Off,021,032,043";
@@ -54,8 +57,8 @@ std::vector<unsigned char> PrefsImage(int trigger, int adjust) {
 }
 
 // The application object on a window of the test's own, with its screen
-// and artwork; PREFS.DAT lives in a folder of the test's own for both
-// builds.
+// and artwork; PREFS.DAT lives in the test's own configuration folder for
+// both builds, and the current folder is one of the test's own.
 class TunerApp : public HeadlessTest {
  protected:
   void SetUp() override {
@@ -63,7 +66,6 @@ class TunerApp : public HeadlessTest {
     savedProperties = DisplayProperties;
     ASSERT_NE(getcwd(savedDir, sizeof savedDir), nullptr);
     ASSERT_EQ(chdir(dir.Path().c_str()), 0);
-    headless::SetProgramFolder(dir.Path());
     ResetSettings();
     g_Received.clear();
     g_Snapshot.clear();
@@ -92,7 +94,6 @@ class TunerApp : public HeadlessTest {
     DisplayProperties = savedProperties;
     ResetSettings();
     DefaultKeys = GXKeyList{};
-    headless::SetProgramFolder("");
     EXPECT_EQ(chdir(savedDir), 0);
   }
   static void ResetSettings() {
@@ -287,7 +288,8 @@ TEST_F(TunerApp, GoldenTriggerMenuOverASteadyA440) {
 // Start and end ---------------------------------------------------------------------------------
 
 TEST_F(TunerApp, StartLoadsTheSettingsAndStartsCaptureAndTheEndSavesAndStops) {
-  WriteFile(dir.File("PREFS.DAT"), PrefsImage(2, -7));
+  std::filesystem::create_directories(std::filesystem::path(TestSettingsFile()).parent_path());
+  WriteFile(TestSettingsFile(), PrefsImage(2, -7));
   headless::AddCaptureDevice(headless::ToneScript(440));
   int orientation = 5;
   game.ProgramStart(orientation);
@@ -310,7 +312,7 @@ TEST_F(TunerApp, StartLoadsTheSettingsAndStartsCaptureAndTheEndSavesAndStops) {
   EXPECT_EQ(waveIn.IsActive(), 0);
   EXPECT_EQ(outbuf, nullptr);
   EXPECT_FALSE(headless::DisplayHeldAwake());
-  EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), PrefsImage(2, -6));
+  EXPECT_EQ(ReadFile(TestSettingsFile()), PrefsImage(2, -6));
 }
 
 TEST_F(TunerApp, CaptureThatCannotStartIsReportedAndEveryFrameDrawsNothing) {
@@ -333,7 +335,7 @@ TEST_F(TunerApp, CaptureThatCannotStartIsReportedAndEveryFrameDrawsNothing) {
   // The settings still go through the run.
   MeterAdjust = 4;
   game.ProgramEnd();
-  EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), PrefsImage(1, 4));
+  EXPECT_EQ(ReadFile(TestSettingsFile()), PrefsImage(1, 4));
 }
 
 TEST_F(TunerApp, PocketResetsTheSystemIdleTimerOnEvery200thFrame) {

@@ -3,7 +3,8 @@
 // tone on the scripted microphone and the virtual clock, while a second
 // thread plays the user: it looks at what the display shows and taps and
 // presses keys. It sets the trigger level through the menu, calibrates the
-// meter and exits, and the settings are in PREFS.DAT afterwards.
+// meter and exits, and the settings are in PREFS.DAT afterwards (in the
+// test's own configuration folder).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "platform/resources.h"
 #include "support/headless.h"
 #include "support/pixel_format.h"
+#include "support/private_folders.h"
 #include "support/process.h"
 #include "support/wav.h"
 
@@ -28,6 +30,7 @@ using testing_support::HeadlessTest;
 using testing_support::ReadFile;
 using testing_support::ScopedPixelFormat;
 using testing_support::TempDir;
+using testing_support::TestSettingsFile;
 using testing_support::WaitFor;
 
 // The display's pixel layout: the desk window's 5-5-5, the pocket's 5-6-5.
@@ -51,23 +54,13 @@ class Session : public HeadlessTest {
     HeadlessTest::SetUp();
     ASSERT_NE(getcwd(savedDir, sizeof savedDir), nullptr);
     ASSERT_EQ(chdir(dir.Path().c_str()), 0);
-    headless::SetProgramFolder(dir.Path());
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    hadRuntime = old != nullptr;
-    if (old) savedRuntime = old;
-    setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
     savedProperties = DisplayProperties;
     ProgramOptions = FrameOptions{};
     headless::AddCaptureDevice(headless::ToneScript(440, 0.5));
   }
   void TearDown() override {
     if (user.joinable()) user.join();
-    if (hadRuntime)
-      setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
     DisplayProperties = savedProperties;
-    headless::SetProgramFolder("");
     EXPECT_EQ(chdir(savedDir), 0);
     TriggerLevel = 1;
     MeterAdjust = 0;
@@ -112,10 +105,8 @@ class Session : public HeadlessTest {
     headless::InjectQuit();
   }
 
-  TempDir dir, runtime;
+  TempDir dir;
   char savedDir[PATH_MAX] = {};
-  std::string savedRuntime;
-  bool hadRuntime = false;
   GXDisplayProperties savedProperties{};
   std::thread user;
   std::string failedStep;  // written by the user's thread, read after join
@@ -153,7 +144,7 @@ TEST_F(Session, TriggerThreeAndAdjustmentTwoChosenOnScreenAreSavedAtExit) {
   EXPECT_EQ(TriggerLevel, 3);
   EXPECT_EQ(MeterAdjust, 2);
   EXPECT_STREQ(szTriggerLevel, "Trigger: 3");
-  EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")),
+  EXPECT_EQ(ReadFile(TestSettingsFile()),
             (std::vector<unsigned char>{3, 0, 0, 0, 2, 0, 0, 0}));
   EXPECT_TRUE(headless::MessageBoxes().empty());
   EXPECT_FALSE(headless::DisplayHeldAwake());  // given back at the end
@@ -181,7 +172,7 @@ TEST_F(Session, PocketHardwareKeysOpenTheMenuAndEndTheProgram) {
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(heldAwake);
   EXPECT_FALSE(headless::DisplayHeldAwake());
-  EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")),
+  EXPECT_EQ(ReadFile(TestSettingsFile()),
             (std::vector<unsigned char>{2, 0, 0, 0, 0, 0, 0, 0}));
 }
 

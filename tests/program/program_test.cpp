@@ -4,12 +4,14 @@
 // title, size at two scales and icon, a second start that ends at once,
 // the window manager's close request, and the stop signal. Played a 440 Hz
 // tone, each run shows the tuner reading it, and the settings file is left
-// where the program keeps it (the desk: the working folder; the pocket:
-// beside the program, which these tests run from a copy in their folder).
+// where the programs keep it: in the test's own configuration folder, or in
+// the file --settings names, and nowhere else.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "support/pulse.h"
 #include "support/wav.h"
 #include "support/golden.h"
+#include "support/private_folders.h"
 #include "support/x11_window.h"
 
 namespace {
@@ -36,7 +39,17 @@ uint32_t Le32(const std::vector<unsigned char>& b, size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
-const std::vector<unsigned char> kBuiltInPrefs = {1, 0, 0, 0, 0, 0, 0, 0};
+using Bytes = std::vector<unsigned char>;
+const Bytes kBuiltInPrefs = {1, 0, 0, 0, 0, 0, 0, 0};
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // A picture as 0xRRGGBB pixels, top row first.
 struct Picture {
@@ -138,14 +151,6 @@ class Program : public ::testing::Test {
     WriteFile(path, Tone8({{440, 60}}, 8000, 8000 * 10));
     return path;
   }
-  // zelvaro-pocket copied into the test's folder, so that the settings
-  // file it keeps beside itself lands there.
-  std::string Pocket() {
-    const std::string copy = dir.File("zelvaro-pocket");
-    if (!std::filesystem::exists(copy))
-      std::filesystem::copy_file(kPocket, copy);
-    return copy;
-  }
   std::string SdlDummy() {
     return "ZELVARO_BACKEND=sdl SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILEIN=" +
            ShellQuote(RawTone()) + " SDL_DISKAUDIOFILE=/dev/null";
@@ -154,16 +159,20 @@ class Program : public ::testing::Test {
   TempDir dir, runtime;
 };
 
-TEST_F(Program, HelpListsTheOptionsOfEachProgram) {
+TEST_F(Program, HelpListsTheOptionsOfEachProgramAndVersionNamesIt) {
   auto desk = Run(kDesk, "", "--help");
   EXPECT_EQ(desk.Status, 0);
-  for (const char* option :
-       {"--scale", "--device", "--input", "--frames", "--screenshot", "--headless", "--help"})
+  for (const char* option : {"--scale", "--device", "--input", "--frames", "--screenshot",
+                             "--headless", "--settings", "--help", "--version"})
     EXPECT_NE(desk.Out.find(option), std::string::npos) << option;
   auto pocket = Run(kPocket, "", "-h");
   EXPECT_EQ(pocket.Status, 0);
   EXPECT_EQ(pocket.Out.find("--scale"), std::string::npos);  // the pocket fills the screen
   EXPECT_NE(pocket.Out.find("--input"), std::string::npos);
+  EXPECT_EQ(Run(kDesk, "", "--version").Out, "zelvaro-desk (Zelvaro) 1.5\n");
+  auto version = Run(kPocket, "", "--headless --version");
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out, "zelvaro-pocket (Zelvaro) 1.5\n");
 }
 
 TEST_F(Program, BadOptionsAreAOneLineErrorWithStatusTwo) {
@@ -195,23 +204,93 @@ TEST_F(Program, BadOptionsAreAOneLineErrorWithStatusTwo) {
 
 TEST_F(Program, HeadlessRunsTuneTheirInputCloseAfterTheirFramesAndSaveTheLast) {
   WriteFile(dir.File("a.wav"), WaveImage(Sine(440, 0.5, 8000, 0.5), 1, 8000, 16));
-  for (const std::string& program : {kDesk, Pocket()}) {
+  for (const std::string& program : {kDesk, kPocket}) {
     for (const std::string& input :
          {std::string(""), std::string("--input a.wav"), std::string("--device 1")}) {
       std::remove(dir.File("shot.bmp").c_str());
-      std::remove(dir.File("PREFS.DAT").c_str());
+      std::remove(TestSettingsFile().c_str());
       auto r = Run(program, "ZELVARO_HEADLESS_CAPTURE=tone=440",
                    "--headless --frames 30 --screenshot shot.bmp " + input);
       EXPECT_EQ(r.Status, 0) << program << " " << input << ": " << r.Err;
       EXPECT_EQ(r.Err, "") << program << " " << input;
       EXPECT_TRUE(IsScreenshot(dir.File("shot.bmp"))) << program << " " << input;
       EXPECT_EQ(NotTheTunerOnA440(ReadBmp24(dir.File("shot.bmp"))), "") << program << " " << input;
-      EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs) << program << " " << input;
+      EXPECT_EQ(ReadFile(TestSettingsFile()), kBuiltInPrefs) << program << " " << input;
     }
   }
   auto unwritable = Run(kDesk, "", "--headless --frames 2 --screenshot no/such/folder/shot.bmp");
   EXPECT_EQ(unwritable.Status, 1);
   EXPECT_NE(unwritable.Err.find("could not be written"), std::string::npos) << unwritable.Err;
+}
+
+// Settings -----------------------------------------------------------------------------------
+
+const std::string kTone = "ZELVARO_HEADLESS_CAPTURE=tone=440";
+
+TEST_F(Program, SettingsAreKeptInTheConfigurationFolderOrInTheNamedFileAndNowhereElse) {
+  const Bytes named = {2, 0, 0, 0, 0xF9, 0xFF, 0xFF, 0xFF};
+  const Bytes old = {0, 0, 0, 0, 3, 0, 0, 0};
+  for (const std::string& program : {kDesk, kPocket}) {
+    std::filesystem::remove_all(TestConfigHome());
+    for (const std::string& name : Names(dir.Path())) std::filesystem::remove(dir.File(name));
+
+    auto r = Run(program, kTone, "--headless --frames 2");
+    EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
+    EXPECT_EQ(r.Err, "") << program;
+    EXPECT_EQ(ReadFile(TestSettingsFile()), kBuiltInPrefs) << program;
+    struct stat st{};
+    ASSERT_EQ(stat((TestConfigHome() + "/zelvaro").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << program;
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{}) << program;
+
+    // A named file is read and written back (its first 8 bytes), and the
+    // usual one is left alone.
+    std::filesystem::remove(TestSettingsFile());
+    Bytes longer(named.begin(), named.end());
+    longer.resize(10, 0xAA);
+    WriteFile(dir.File("mine.dat"), longer);
+    r = Run(program, kTone, "--headless --frames 2 --settings mine.dat");
+    EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
+    EXPECT_EQ(ReadFile(dir.File("mine.dat")), named) << program;
+    EXPECT_FALSE(std::filesystem::exists(TestSettingsFile())) << program;
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"mine.dat"}) << program;
+
+    // An earlier version's file in the current folder is taken over, once.
+    WriteFile(dir.File("PREFS.DAT"), old);
+    r = Run(program, kTone, "--headless --frames 2");
+    EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
+    EXPECT_NE(r.Err.find(TestSettingsFile()), std::string::npos) << program << ": " << r.Err;
+    EXPECT_EQ(ReadFile(TestSettingsFile()), old) << program;
+    EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), old) << program;
+  }
+}
+
+TEST_F(Program, AnUnusableConfigurationFolderIsOneLineOnStderrAndTheRunEndsWell) {
+  TempDir home;
+  WriteFile(dir.File("a-file"), {});
+  struct Case {
+    std::string env, says;
+  } cases[] = {
+      {"XDG_CONFIG_HOME=" + ShellQuote(dir.File("a-file")), "cannot save the settings"},
+      {"XDG_CONFIG_HOME=/sys", "cannot save the settings"},  // no one may write there
+      {"XDG_CONFIG_HOME=relative/folder HOME=" + ShellQuote(home.Path()),
+       "XDG_CONFIG_HOME is not an absolute path"},
+  };
+  for (const std::string& program : {kDesk, kPocket}) {
+    for (const Case& c : cases) {
+      std::remove(dir.File("shot.bmp").c_str());
+      auto r = Run(program, c.env + " " + kTone, "--headless --frames 2 --screenshot shot.bmp");
+      EXPECT_EQ(r.Status, 0) << program << " " << c.env << ": " << r.Err;
+      EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << c.env << ": " << r.Err;
+      EXPECT_NE(r.Err.find(c.says), std::string::npos) << c.env << ": " << r.Err;
+      EXPECT_TRUE(IsScreenshot(dir.File("shot.bmp"))) << c.env;
+      // Nothing half-written anywhere: no settings, no temporary file, no folder.
+      EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"a-file", "shot.bmp"})) << c.env;
+      EXPECT_FALSE(std::filesystem::exists(TestConfigHome() + "/zelvaro")) << c.env;
+    }
+    // ~/.config stands in for the relative folder.
+    EXPECT_EQ(ReadFile(home.Path() + "/.config/zelvaro/PREFS.DAT"), kBuiltInPrefs) << program;
+  }
 }
 
 TEST_F(Program, AStopSignalClosesTheWindowAndTheProgramEndsWell) {
@@ -229,14 +308,14 @@ TEST_F(Program, AStopSignalClosesTheWindowAndTheProgramEndsWell) {
 // SDL's dummy drivers -----------------------------------------------------------------------
 
 TEST_F(Program, OnSdlsDummyDriversBothProgramsTuneTheDiskRecordingAndKeepTheirSettings) {
-  for (const std::string& program : {kDesk, Pocket()}) {
+  for (const std::string& program : {kDesk, kPocket}) {
     std::remove(dir.File("out.bmp").c_str());
-    std::remove(dir.File("PREFS.DAT").c_str());
+    std::remove(TestSettingsFile().c_str());
     auto r = Run(program, SdlDummy(), "--frames 60 --screenshot out.bmp");
     EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
     EXPECT_TRUE(IsScreenshot(dir.File("out.bmp"))) << program;
     EXPECT_EQ(NotTheTunerOnA440(ReadBmp24(dir.File("out.bmp"))), "") << program;
-    EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs) << program;
+    EXPECT_EQ(ReadFile(TestSettingsFile()), kBuiltInPrefs) << program;
   }
 }
 
@@ -253,7 +332,7 @@ TEST_F(Program, WithoutAScreenToShowItOnTheProgramEndsWithAFailure) {
       EXPECT_NE(desk.Err.find("neither DISPLAY nor WAYLAND_DISPLAY is set"), std::string::npos)
           << desk.Err;
     }
-    auto pocket = Run(Pocket(), noScreen, "--frames 5");
+    auto pocket = Run(kPocket, noScreen, "--frames 5");
     EXPECT_EQ(pocket.Status, 1) << noScreen;
     EXPECT_NE(pocket.Err.find("Init Failed: GXOpenDisplay"), std::string::npos) << pocket.Err;
     EXPECT_NE(pocket.Err.find("DEBUG: GAME INIT ERROR"), std::string::npos) << pocket.Err;
@@ -381,7 +460,7 @@ TEST_F(OnXvfb, TheTunerReadsAToneFromPulseAudiosDefaultSourceAndSavesItsSettings
   ASSERT_TRUE(x.AskToClose(w.Id));
   EXPECT_EQ(WaitProcess(program, 30000), 0) << ReadFileText(dir.File("err"));
   program = -1;
-  EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs);
+  EXPECT_EQ(ReadFile(TestSettingsFile()), kBuiltInPrefs);
 }
 
 }  // namespace

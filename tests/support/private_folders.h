@@ -14,4 +14,8 @@ namespace testing_support {
 std::string TestConfigHome();
 std::string TestRuntimeDir();
 
+// Where the programs keep their settings under the test's configuration
+// folder.
+inline std::string TestSettingsFile() { return TestConfigHome() + "/zelvaro/PREFS.DAT"; }
+
 }  // namespace testing_support

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/private_folders.h"
 #include "support/wav.h"
 
 namespace {
@@ -41,7 +43,8 @@ std::vector<Line> ParseLines(const std::string& out) {
 
 class AnalyzeCli : public ::testing::Test {
  protected:
-  // Runs the program in a fresh folder (no PREFS.DAT unless a test puts one).
+  // Runs the program in a fresh folder, with the test's own settings (none
+  // unless a test puts them there).
   CommandResult Run(const std::string& args) {
     return RunCommand("cd " + ShellQuote(dir.Path()) + " && " + ShellQuote(kAnalyze) + " " + args);
   }
@@ -148,20 +151,26 @@ TEST_F(AnalyzeCli, SilenceAndTheTriggerLevel) {
   for (const Line& l : lines) EXPECT_EQ(l.Note, "--");
 }
 
-TEST_F(AnalyzeCli, AdjustmentFromTheOptionAndFromPrefsDat) {
+TEST_F(AnalyzeCli, AdjustmentFromTheOptionAndFromTheSettingsFile) {
   auto img = WaveImage(Sine(440.0, 0.6, 8000, 0.7), 1, 8000, 16);
   std::string file = Wave("a.wav", img);
   auto lines = ParseLines(Run("--adjust 10 " + file).Out);
   ASSERT_FALSE(lines.empty());
   EXPECT_NEAR(lines[0].Freq, 444.4, 0.1);
 
-  // Trigger 3 and adjustment -10 from the settings file; options override.
-  WriteFile(dir.File("PREFS.DAT"), {3, 0, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF});
+  // Trigger 3 and adjustment -10 from the tuner's settings; options override.
+  std::filesystem::create_directories(TestConfigHome() + "/zelvaro");
+  WriteFile(TestSettingsFile(), {3, 0, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF});
   lines = ParseLines(Run(file).Out);
   ASSERT_FALSE(lines.empty());
   EXPECT_NEAR(lines[0].Freq, 435.6, 0.1);
   lines = ParseLines(Run("--adjust 0 " + file).Out);
   EXPECT_NEAR(lines[0].Freq, 440.0, 0.1);
+  // Or from the file --settings names (adjustment +5).
+  WriteFile(dir.File("other.dat"), {0, 0, 0, 0, 5, 0, 0, 0});
+  lines = ParseLines(Run("--settings=other.dat " + file).Out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NEAR(lines[0].Freq, 442.2, 0.1);
 }
 
 TEST_F(AnalyzeCli, BadInputIsAOneLineErrorWithStatusTwo) {
@@ -204,8 +213,13 @@ TEST_F(AnalyzeCli, OptionsAndHelp) {
   EXPECT_EQ(help.Status, 0);
   EXPECT_NE(help.Out.find("Usage: zelvaro-analyze"), std::string::npos);
   EXPECT_NE(help.Out.find("--every-piece"), std::string::npos);
+  EXPECT_NE(help.Out.find("--version"), std::string::npos);
+  auto version = Run("--version");
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out, "zelvaro-analyze (Zelvaro) 1.5\n");
 
   EXPECT_EQ(Run("").Status, 2);
+  EXPECT_EQ(Run("--settings").Status, 2);
   EXPECT_EQ(Run("--trigger 4 x.wav").Status, 2);
   EXPECT_EQ(Run("--adjust -101 x.wav").Status, 2);
   EXPECT_EQ(Run("--adjust x.wav").Status, 2);
