@@ -160,6 +160,7 @@ int Apply(const Options& opt) {
     return UsageError("--input " + opt.Input + ": " + error);
   ProgramOptions.CloseAfterFrames = static_cast<unsigned long>(opt.Frames);
   SetPrefsFile(opt.Settings);
+  platform::SetApplicationId(ZELVARO_APP_ID);
   return -1;
 }
 

@@ -132,6 +132,13 @@ std::atomic<int> g_DisplayScale{0};
 void SetDisplayScale(int scale) { g_DisplayScale = std::max(scale, 0); }
 int DisplayScale() { return g_DisplayScale; }
 
+namespace {
+std::string g_ApplicationId;  // set by the program's main, before any thread starts
+}
+
+void SetApplicationId(const std::string& id) { g_ApplicationId = id; }
+std::string ApplicationId() { return g_ApplicationId; }
+
 int ClosedMessageBoxAnswer(unsigned type) {
   std::vector<int> buttons = MessageBoxButtons(type);
   for (int id : buttons)

@@ -147,6 +147,13 @@ int ChooseDisplayScale(int setting, int height, int screenHeight);
 void SetDisplayScale(int scale);
 int DisplayScale();
 
+// The id the desktop knows the program by (the name of its desktop entry),
+// which its windows carry as their X11 class and Wayland app id, so that
+// docks and task bars show them with the entry's name and icon. Set before
+// the first display opens; "" leaves the choice to the backend.
+void SetApplicationId(const std::string& id);
+std::string ApplicationId();
+
 // Receives the backend's events, already in the program's terms. Called on
 // the GUI thread, from PumpEvents.
 class EventSink {

@@ -14,6 +14,8 @@
 // open on the first), high-DPI back buffers and text input.
 #include "platform/sdl/sdl_display.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -85,6 +87,13 @@ bool EnsureVideo(std::string* error) {
   // SDL_RENDER_DRIVER and SDL_FRAMEBUFFER_ACCELERATION still choose others.
   SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
   SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+  // SDL 2 reads the X11 window class and the Wayland app id from these
+  // variables when its video starts; values the user set stay.
+  const std::string id = ApplicationId();
+  if (!id.empty()) {
+    setenv("SDL_VIDEO_X11_WMCLASS", id.c_str(), 0);
+    setenv("SDL_VIDEO_WAYLAND_WMCLASS", id.c_str(), 0);
+  }
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (error) *error = std::string("no video driver could start (") + SDL_GetError() + ")";
     return false;

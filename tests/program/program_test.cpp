@@ -396,7 +396,7 @@ class OnXvfb : public Program {
   std::string display;
 };
 
-TEST_F(OnXvfb, TheWindowHasItsTitleSizeAndIconAndClosesWhenTheWindowManagerAsks) {
+TEST_F(OnXvfb, TheWindowHasItsTitleSizeIconAndClassAndClosesWhenTheWindowManagerAsks) {
   for (int scale : {1, 2}) {
     program = Start({"--scale", std::to_string(scale)});
     ASSERT_GT(program, 0);
@@ -407,6 +407,7 @@ TEST_F(OnXvfb, TheWindowHasItsTitleSizeAndIconAndClosesWhenTheWindowManagerAsks)
     EXPECT_EQ(w.Width, 240 * scale);
     EXPECT_EQ(w.Height, 320 * scale);
     EXPECT_TRUE(w.HasIcon);
+    EXPECT_EQ(w.Class, "io.github.zelvaro.Zelvaro");  // the name of its desktop entry
     ASSERT_TRUE(x.AskToClose(w.Id));
     EXPECT_EQ(WaitProcess(program, 30000), 0) << ReadFileText(dir.File("err"));
     program = -1;

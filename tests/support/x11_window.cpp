@@ -55,6 +55,12 @@ X11WindowInfo X11Client::Find(const std::string& title) {
     info.HasIcon = items == 2;
     if (data) XFree(data);
   }
+  XClassHint hint{};
+  if (XGetClassHint(m_Display, info.Id, &hint)) {
+    if (hint.res_class) info.Class = hint.res_class;
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+  }
   return info;
 }
 

@@ -20,6 +20,7 @@ struct X11WindowInfo {
   int Height = 0;
   bool Viewable = false;
   bool HasIcon = false;  // a _NET_WM_ICON property
+  std::string Class;     // the class of its WM_CLASS property
 };
 
 class X11Client {
