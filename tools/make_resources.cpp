@@ -23,8 +23,15 @@
 //        on black)
 //   SPLASH (240x320, 24-bit)  start-up picture
 //   PROGRAMICON  the window icon (.ICO, 32x32)
+//
+//   make_resources <output folder> --icons
+//
+// writes the same icon for the desktop instead (desktop/icons/ of the
+// source tree): NxN.png for N = 16, 24, 32, 48, 64, 128 and 256, and
+// scalable.svg.
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -668,16 +675,69 @@ Image Splash(const Fonts& f, const Face& title, const Face& sub) {
   return img;
 }
 
-// A 32x32 icon: a small meter face on a rounded square, as a 32-bit ICO.
-void WriteIcon(const std::string& path) {
-  Image img(32, 32, kBlack), mask(32, 32, kBlack);
-  for (Image* im : {&img, &mask}) {
-    RoundRect(*im, 0.5, 0.5, 31.5, 31.5, 6, im == &mask ? kWhite : Rgb{28, 52, 72});
+// The program icon: a small meter face on a rounded tile, described once in
+// a 32 x 32 box and drawn from that description at every size (the window's
+// 32-pixel ICO, the desktop's PNGs) and as an SVG. The first shape, the
+// tile, is also the icon's outline: outside it the icon is transparent.
+struct IconShape {
+  enum Kind { kRoundRect, kArcBand, kBar, kDisc } kind;
+  // kRoundRect: x0 y0 x1 y1 radius; kArcBand: cx cy r0 r1 a0 a1 (degrees, 0
+  // straight up, clockwise); kBar: x0 y0 x1 y1 width; kDisc: cx cy radius.
+  std::array<double, 6> p;
+  Rgb colour;
+};
+
+std::vector<IconShape> IconDescription() {
+  const double tipX = 16 + 13 * std::sin(0.35), tipY = 24 - 13 * std::cos(0.35);
+  return {{IconShape::kRoundRect, {0.5, 0.5, 31.5, 31.5, 6}, Rgb{28, 52, 72}},
+          {IconShape::kRoundRect, {3, 3, 29, 29, 4}, kPanel},
+          {IconShape::kArcBand, {16, 24, 10, 12, -90, 90}, kScaleRed},
+          {IconShape::kBar, {16, 24, tipX, tipY, 2}, kBlack},
+          {IconShape::kDisc, {16, 24, 2.5}, kBoss}};
+}
+
+// The icon at `size` pixels: its colours over black, and its coverage as
+// white over black (the outline's share of each pixel).
+struct IconPicture {
+  Image colour, cover;
+};
+
+IconPicture DrawIcon(int size) {
+  IconPicture icon{Image(size, size, kBlack), Image(size, size, kBlack)};
+  const double k = size / 32.0;
+  bool outline = true;
+  for (const IconShape& s : IconDescription()) {
+    const auto& p = s.p;
+    for (Image* im : {&icon.colour, &icon.cover}) {
+      if (im == &icon.cover && !outline) continue;
+      const Rgb c = im == &icon.cover ? kWhite : s.colour;
+      switch (s.kind) {
+        case IconShape::kRoundRect:
+          RoundRect(*im, p[0] * k, p[1] * k, p[2] * k, p[3] * k, p[4] * k, c);
+          break;
+        case IconShape::kArcBand:
+          ArcBand(*im, p[0] * k, p[1] * k, p[2] * k, p[3] * k, p[4], p[5], c);
+          break;
+        case IconShape::kBar:
+          Bar(*im, p[0] * k, p[1] * k, p[2] * k, p[3] * k, p[4] * k, c);
+          break;
+        case IconShape::kDisc:
+          Disc(*im, p[0] * k, p[1] * k, p[2] * k, c);
+          break;
+      }
+    }
+    outline = false;
   }
-  RoundRect(img, 3, 3, 29, 29, 4, kPanel);
-  ArcBand(img, 16, 24, 10, 12, -90, 90, kScaleRed);
-  Bar(img, 16, 24, 16 + 13 * std::sin(0.35), 24 - 13 * std::cos(0.35), 2, kBlack);
-  Disc(img, 16, 24, 2.5, kBoss);
+  return icon;
+}
+
+uint8_t IconAlpha(const IconPicture& icon, int x, int y) {
+  return static_cast<uint8_t>(icon.cover.at(x, y).r * 255 / kWhite.r);
+}
+
+// The window icon: 32x32, a 32-bit ICO.
+void WriteIcon(const std::string& path) {
+  const IconPicture icon = DrawIcon(32);
   std::vector<uint8_t> b;
   uint32_t xorBytes = 32 * 32 * 4, andBytes = 32 * 4, dib = 40 + xorBytes + andBytes;
   Put16(b, 0);
@@ -694,30 +754,149 @@ void WriteIcon(const std::string& path) {
   InfoHeader(b, 32, 64, 32, xorBytes + andBytes, 0);
   for (int y = 31; y >= 0; y--)
     for (int x = 0; x < 32; x++) {
-      const Rgb& c = img.at(x, y);
+      const Rgb& c = icon.colour.at(x, y);
       b.push_back(static_cast<uint8_t>(c.b));
       b.push_back(static_cast<uint8_t>(c.g));
       b.push_back(static_cast<uint8_t>(c.r));
-      b.push_back(static_cast<uint8_t>(mask.at(x, y).r * 255 / 248));
+      b.push_back(IconAlpha(icon, x, y));
     }
   for (int y = 31; y >= 0; y--)
     for (int x = 0; x < 32; x += 8) {
       uint8_t bits = 0;
       for (int i = 0; i < 8; i++)
-        if (mask.at(x + i, y).r == 0) bits |= static_cast<uint8_t>(0x80 >> i);
+        if (icon.cover.at(x + i, y).r == 0) bits |= static_cast<uint8_t>(0x80 >> i);
       b.push_back(bits);
     }
   WriteBytes(path, b);
+}
+
+void PutBig32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<uint8_t>(v >> shift));
+}
+
+void PngChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+  PutBig32(png, static_cast<uint32_t>(data.size()));
+  std::vector<uint8_t> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  png.insert(png.end(), body.begin(), body.end());
+  PutBig32(png, static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
+}
+
+// The icon at `size` pixels as an 8-bit RGBA PNG. Edge pixels were blended
+// towards black by their coverage; their colour is divided back out, since
+// PNG's alpha is not premultiplied.
+void WriteIconPng(const std::string& path, int size) {
+  const IconPicture icon = DrawIcon(size);
+  std::vector<uint8_t> raw;
+  for (int y = 0; y < size; y++) {
+    raw.push_back(0);  // no filter
+    for (int x = 0; x < size; x++) {
+      const Rgb& c = icon.colour.at(x, y);
+      const int a = IconAlpha(icon, x, y);
+      for (int v : {c.r, c.g, c.b})
+        raw.push_back(static_cast<uint8_t>(a ? std::min(255, (v * 255 + a / 2) / a) : 0));
+      raw.push_back(static_cast<uint8_t>(a));
+    }
+  }
+  uLongf packed = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<uint8_t> idat(packed);
+  if (compress2(idat.data(), &packed, raw.data(), static_cast<uLong>(raw.size()), 9) != Z_OK) {
+    std::fprintf(stderr, "make_resources: cannot compress %s\n", path.c_str());
+    std::exit(1);
+  }
+  idat.resize(packed);
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> ihdr;
+  PutBig32(ihdr, static_cast<uint32_t>(size));
+  PutBig32(ihdr, static_cast<uint32_t>(size));
+  ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, no filter, no interlace
+  PngChunk(png, "IHDR", ihdr);
+  PngChunk(png, "IDAT", idat);
+  PngChunk(png, "IEND", {});
+  WriteBytes(path, png);
+}
+
+// The icon as an SVG drawing in its 32 x 32 box.
+void WriteIconSvg(const std::string& path) {
+  std::string svg =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" "
+      "viewBox=\"0 0 32 32\">\n";
+  char line[400];
+  auto number = [](double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", v);
+    std::string t = text;
+    while (t.back() == '0') t.pop_back();
+    if (t.back() == '.') t.pop_back();
+    return t == "-0" ? std::string("0") : t;
+  };
+  for (const IconShape& s : IconDescription()) {
+    const auto& p = s.p;
+    char fill[8];
+    std::snprintf(fill, sizeof fill, "#%02x%02x%02x", s.colour.r, s.colour.g, s.colour.b);
+    switch (s.kind) {
+      case IconShape::kRoundRect:
+        std::snprintf(line, sizeof line,
+                      "  <rect x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" rx=\"%s\" "
+                      "fill=\"%s\"/>\n",
+                      number(p[0]).c_str(), number(p[1]).c_str(), number(p[2] - p[0]).c_str(),
+                      number(p[3] - p[1]).c_str(), number(p[4]).c_str(), fill);
+        break;
+      case IconShape::kArcBand: {
+        auto at = [&](double r, double a) {
+          const double rad = a * M_PI / 180;
+          return number(p[0] + r * std::sin(rad)) + " " + number(p[1] - r * std::cos(rad));
+        };
+        const int large = p[5] - p[4] > 180 ? 1 : 0;
+        std::snprintf(line, sizeof line,
+                      "  <path d=\"M %s A %s %s 0 %d 1 %s L %s A %s %s 0 %d 0 %s Z\" "
+                      "fill=\"%s\"/>\n",
+                      at(p[3], p[4]).c_str(), number(p[3]).c_str(), number(p[3]).c_str(), large,
+                      at(p[3], p[5]).c_str(), at(p[2], p[5]).c_str(), number(p[2]).c_str(),
+                      number(p[2]).c_str(), large, at(p[2], p[4]).c_str(), fill);
+        break;
+      }
+      case IconShape::kBar:
+        std::snprintf(line, sizeof line,
+                      "  <line x1=\"%s\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"%s\" "
+                      "stroke-width=\"%s\"/>\n",
+                      number(p[0]).c_str(), number(p[1]).c_str(), number(p[2]).c_str(),
+                      number(p[3]).c_str(), fill, number(p[4]).c_str());
+        break;
+      case IconShape::kDisc:
+        std::snprintf(line, sizeof line, "  <circle cx=\"%s\" cy=\"%s\" r=\"%s\" fill=\"%s\"/>\n",
+                      number(p[0]).c_str(), number(p[1]).c_str(), number(p[2]).c_str(), fill);
+        break;
+    }
+    svg += line;
+  }
+  svg += "</svg>\n";
+  WriteBytes(path, std::vector<uint8_t>(svg.begin(), svg.end()));
+}
+
+// The desktop's icon set: NxN.png at the sizes of the hicolor theme's
+// fixed-size folders, and scalable.svg.
+void WriteDesktopIcons(const std::string& dir) {
+  for (int size : {16, 24, 32, 48, 64, 128, 256})
+    WriteIconPng(dir + "/" + std::to_string(size) + "x" + std::to_string(size) + ".png", size);
+  WriteIconSvg(dir + "/scalable.svg");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: make_resources <output folder> [<DejaVu font folder>]\n");
+    std::fprintf(stderr,
+                 "usage: make_resources <output folder> [<DejaVu font folder>]\n"
+                 "       make_resources <output folder> --icons\n");
     return 2;
   }
   std::string out = argv[1];
+  if (argc == 3 && std::string(argv[2]) == "--icons") {
+    WriteDesktopIcons(out);
+    return 0;
+  }
   std::string fonts = argc > 2 ? argv[2] : "/usr/share/fonts/truetype/dejavu";
   if (FT_Init_FreeType(&g_ft)) {
     std::fprintf(stderr, "make_resources: cannot start FreeType\n");
