@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench install package clean
 
 all: build
 
@@ -28,6 +28,23 @@ run: configure
 
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
+
+# The three programs and their documents under PREFIX (DESTDIR is honoured).
+# A build folder that exists is used as it is, so that `make` and then
+# `sudo make install` build as the user and only install as root.
+PREFIX ?= /usr/local
+PROGRAMS = zelvaro-desk zelvaro-pocket zelvaro-analyze zelvaro-docs
+$(BUILD)/CMakeCache.txt:
+	$(MAKE) configure
+
+install: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, $(BUILD)/zelvaro_<version>-1_<arch>.deb.
+package: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	$(BUILD)/bench-analysis-desk
