@@ -1,12 +1,12 @@
 // PREFS.DAT: byte images, defaults, short and long files, out-of-range
-// values, a save that cannot damage the file, where the file lives, and
-// the taking over of an earlier version's file in the current folder.
+// values, a save that cannot damage the file, and the taking over of an
+// earlier version's file in the current folder (where the file lives is
+// the whole-program tests' part).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
 #include <vector>
 
 #include "prefs.h"
@@ -107,46 +107,6 @@ TEST_F(Prefs, FailedSaveLeavesNoTemporaryFileAndNoDamage) {
   // Only the folder itself is left behind.
   EXPECT_EQ(testing_support::RunCommand("ls -A " + testing_support::ShellQuote(dir.Path())).Out,
             "PREFS.DAT\n");
-}
-
-// The environment variable `name` set to `value` (nullptr: unset) until the
-// end of the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : m_Name(name) {
-    const char* old = std::getenv(name);
-    m_Had = old != nullptr;
-    if (old) m_Old = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { m_Had ? setenv(m_Name, m_Old.c_str(), 1) : unsetenv(m_Name); }
-
- private:
-  const char* m_Name;
-  std::string m_Old;
-  bool m_Had = false;
-};
-
-TEST_F(Prefs, TheUsualPlaceFollowsXdgConfigHomeAndANamedFileReplacesIt) {
-  EXPECT_EQ(PrefsPath(), testing_support::TestSettingsFile());
-  ScopedEnv home("HOME", dir.Path().c_str());
-  const std::string fallback = dir.Path() + "/.config/zelvaro/PREFS.DAT";
-  for (const char* xdg : {"relative/config", static_cast<const char*>(nullptr), ""}) {
-    ScopedEnv config("XDG_CONFIG_HOME", xdg);
-    EXPECT_EQ(PrefsPath(), fallback) << (xdg ? xdg : "unset");
-    // The first save makes the folders, each private to the user.
-    ASSERT_TRUE(WritePrefs());
-    struct stat st{};
-    for (const std::string& folder : {dir.Path() + "/.config", dir.Path() + "/.config/zelvaro"}) {
-      ASSERT_EQ(stat(folder.c_str(), &st), 0) << folder;
-      EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
-    }
-    EXPECT_EQ(ReadFile(fallback).size(), 8u);
-  }
-  SetPrefsFile("elsewhere/mine.dat");
-  EXPECT_EQ(PrefsPath(), "elsewhere/mine.dat");
-  SetPrefsFile("");
-  EXPECT_EQ(PrefsPath(), testing_support::TestSettingsFile());
 }
 
 TEST_F(Prefs, AnEarlierVersionsFileInTheCurrentFolderIsTakenOverOnlyWhenItIsSound) {
