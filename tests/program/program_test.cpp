@@ -3,13 +3,15 @@
 // drivers, and a window on an X server of the test's own (Xvfb): its
 // title, size at two scales and icon, a second start that ends at once,
 // the window manager's close request, and the stop signal. Played a 440 Hz
-// tone, each run shows the tuner reading it, and the settings file is left
-// where the program keeps it (the desk: the working folder; the pocket:
-// beside the program, which these tests run from a copy in their folder).
+// tone (from a file, a PulseAudio server or a PipeWire session), each run
+// shows the tuner reading it, and the settings file is left where the
+// program keeps it (the desk: the working folder; the pocket: beside the
+// program, which these tests run from a copy in their folder).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/pipewire.h"
 #include "support/process.h"
 #include "support/pulse.h"
 #include "support/wav.h"
@@ -72,6 +75,27 @@ Picture ReadBmp24(const std::string& path) {
     for (int x = 0; x < w; x++) {
       const unsigned char* q = &b[offset + row * (h - 1 - y) + static_cast<size_t>(x) * 3];
       p.Pixels[static_cast<size_t>(y * w + x)] = q[2] << 16 | q[1] << 8 | q[0];
+    }
+  return p;
+}
+
+// The 240 x 320 screen in a window's picture: the largest whole factor
+// that fits, centred, one pixel from each block. *whole (when given) says
+// whether every block is of one colour.
+Picture Unscaled(const Picture& window, bool* whole = nullptr) {
+  Picture p;
+  const int k = std::min(window.Width / 240, window.Height / 320);
+  if (whole) *whole = k >= 1;
+  if (k < 1) return p;
+  const int x0 = (window.Width - 240 * k) / 2, y0 = (window.Height - 320 * k) / 2;
+  p.Width = 240;
+  p.Height = 320;
+  for (int y = 0; y < 320; y++)
+    for (int x = 0; x < 240; x++) {
+      const uint32_t c = window.At(x0 + x * k, y0 + y * k);
+      p.Pixels.push_back(c);
+      for (int j = 0; whole && *whole && j < k * k; j++)
+        if (window.At(x0 + x * k + j % k, y0 + y * k + j / k) != c) *whole = false;
     }
   return p;
 }
@@ -301,6 +325,35 @@ class OnXvfb : public Program {
                         dir.File("out"), dir.File("err"));
   }
 
+  // Starts `argv` (either program) on this X server in the test's folder,
+  // with the test's runtime folder and the sound `env` gives.
+  pid_t StartProgram(const std::vector<std::string>& argv, std::vector<std::string> env) {
+    for (const std::string& e : {"DISPLAY=" + display, "XDG_RUNTIME_DIR=" + runtime.Path(),
+                                 std::string("ZELVARO_BACKEND=sdl"),
+                                 std::string("SDL_VIDEODRIVER=x11")}) {
+      const std::string key = e.substr(0, e.find('=') + 1);
+      env.erase(std::remove_if(env.begin(), env.end(),
+                               [&](const std::string& given) { return given.rfind(key, 0) == 0; }),
+                env.end());
+      env.push_back(e);
+    }
+    program = StartProcess(argv, env, dir.File("out"), dir.File("err"), dir.Path());
+    return program;
+  }
+
+  // Plays a 440 Hz tone into the sound server's default sink and starts
+  // `argv` recording the default source through SDL's audio `driver`.
+  pid_t StartOnTone(SoundServer& sound, const std::string& driver,
+                    const std::vector<std::string>& argv) {
+    if (!sound.Ready()) return -1;
+    const std::string wav = dir.File("a4.wav");
+    WriteFile(wav, WaveImage(Sine(440, 0.5, 44100, 120.0), 1, 44100, 16));
+    if (!sound.Play(wav)) return -1;
+    std::vector<std::string> env = sound.EnvList();
+    env.push_back("SDL_AUDIODRIVER=" + driver);
+    return StartProgram(argv, env);
+  }
+
   // Waits for the program's window to be on the screen.
   X11WindowInfo WaitForWindow(X11Client& x) {
     X11WindowInfo w;
@@ -311,6 +364,39 @@ class OnXvfb : public Program {
         },
         30000);
     return w;
+  }
+
+  // What keeps the window from showing the tuner on a steady A, at any
+  // scale, within a minute (the splash comes first).
+  static std::string WaitForTheTunerOnA440(X11Client& x, unsigned long window) {
+    std::string wrong = "no picture";
+    WaitFor(
+        [&] {
+          wrong = NotTheTunerOnA440(Unscaled(Shot(x, window)));
+          return wrong.empty();
+        },
+        60000);
+    return wrong;
+  }
+
+  // Plays the tone into `sound` and shows the desk window at `scale` until
+  // it tunes the default source, read through SDL's `driver`; then closes it.
+  void ExpectTheDeskToTune(SoundServer& sound, const std::string& driver, int scale) {
+    ASSERT_GT(StartOnTone(sound, driver, {kDesk, "--scale", std::to_string(scale)}), 0)
+        << sound.Log();
+    X11Client x(display);
+    X11WindowInfo w = WaitForWindow(x);
+    ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+    EXPECT_EQ(WaitForTheTunerOnA440(x, w.Id), "") << ReadFileText(dir.File("err")) << sound.Log();
+    EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
+  }
+
+  // Closes the window as a window manager does; the program's exit status.
+  int Close(X11Client& x, unsigned long window) {
+    if (!x.AskToClose(window)) return -1;
+    const int status = WaitProcess(program, 30000);
+    program = -1;
+    return status;
   }
 
   pid_t xvfb = -1, program = -1;
@@ -352,36 +438,20 @@ TEST_F(OnXvfb, ASecondStartEndsAtOnceAndLeavesTheFirstRunning) {
   program = -1;
 }
 
+// The desk tuner on the sound servers desktops run: a PulseAudio server
+// read through SDL's pulseaudio driver, and PipeWire (with WirePlumber and
+// pipewire-pulse) through SDL's own pipewire driver.
 TEST_F(OnXvfb, TheTunerReadsAToneFromPulseAudiosDefaultSourceAndSavesItsSettingsWhenClosed) {
   TempDir pulseDir;
   PulseServer pulse(pulseDir);
-  ASSERT_TRUE(pulse.Ready()) << pulse.Log();
-  const std::string wav = pulseDir.File("a4.wav");
-  WriteFile(wav, WaveImage(Sine(440, 0.5, 44100, 120.0), 1, 44100, 16));
-  ASSERT_TRUE(pulse.Play(wav));
-  std::vector<std::string> env = pulse.EnvList();
-  for (const char* e : {"ZELVARO_BACKEND=sdl", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=pulseaudio"})
-    env.push_back(e);
-  env.push_back("DISPLAY=" + display);
-  program = StartProcess({kDesk, "--scale", "1"}, env, dir.File("out"), dir.File("err"), dir.Path());
-  ASSERT_GT(program, 0);
-  X11Client x(display);
-  ASSERT_TRUE(x.Connected());
-  X11WindowInfo w = WaitForWindow(x);
-  ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
-  // After the splash the tone is on the meter within a few seconds.
-  std::string wrong = "no picture";
-  WaitFor(
-      [&] {
-        wrong = NotTheTunerOnA440(Shot(x, w.Id));
-        return wrong.empty();
-      },
-      60000);
-  EXPECT_EQ(wrong, "") << ReadFileText(dir.File("err")) << pulse.Log();
-  ASSERT_TRUE(x.AskToClose(w.Id));
-  EXPECT_EQ(WaitProcess(program, 30000), 0) << ReadFileText(dir.File("err"));
-  program = -1;
+  ExpectTheDeskToTune(pulse, "pulseaudio", 1);
   EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs);
+}
+
+TEST_F(OnXvfb, TheTunerReadsAToneFromAPipeWireSessionThroughSdlsPipeWireDriver) {
+  TempDir soundDir;
+  PipeWireSession pipewire(soundDir);
+  ExpectTheDeskToTune(pipewire, "pipewire", 2);
 }
 
 }  // namespace
