@@ -319,11 +319,18 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
   int scale =
       request.FullScreen ? 0 : ChooseDisplayScale(DisplayScale(), request.Height, screenHeight);
   int k = std::max(scale, 1);
+  SDL_Rect place{static_cast<int>(SDL_WINDOWPOS_CENTERED), static_cast<int>(SDL_WINDOWPOS_CENTERED),
+                 request.Width * k, request.Height * k};
+  // A full-screen window is made at the screen's own place and size, not
+  // only asked for full screen: on a display without a window manager (a
+  // kiosk, xinit) nobody answers that request, and SDL would draw for the
+  // whole screen into the small window, whose part of the picture is black.
+  if (request.FullScreen && SDL_GetDisplayBounds(0, &place) != 0)
+    place = SDL_Rect{0, 0, request.Width, request.Height};
   // Hidden until its icon and renderer are in place, so the window appears
   // once, whole.
   Uint32 flags = SDL_WINDOW_HIDDEN | (request.FullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-  d.Window = SDL_CreateWindow(request.Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                              request.Width * k, request.Height * k, flags);
+  d.Window = SDL_CreateWindow(request.Title.c_str(), place.x, place.y, place.w, place.h, flags);
   if (d.Window) {
     SetIcon(d.Window, request.Icon);
     d.Renderer = SDL_CreateRenderer(d.Window, -1, 0);

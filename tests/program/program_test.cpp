@@ -1,8 +1,9 @@
 // zelvaro-desk and zelvaro-pocket as a user runs them: the command line,
 // headless runs with the virtual clock, SDL's dummy video and disk audio
 // drivers, and a window on an X server of the test's own (Xvfb): its
-// title, size at two scales and icon, a second start that ends at once,
-// the window manager's close request, and the stop signal. Played a 440 Hz
+// title, size at two scales and icon, a second start that ends at once, the window manager's close request, and the
+// stop signal; the pocket filling a screen with no window manager, and
+// stepping aside for another window under one (openbox). Played a 440 Hz
 // tone (from a file, a PulseAudio server or a PipeWire session), each run
 // shows the tuner reading it, and the settings file is left where the
 // program keeps it (the desk: the working folder; the pocket: beside the
@@ -286,6 +287,8 @@ TEST_F(Program, WithoutAScreenToShowItOnTheProgramEndsWithAFailure) {
 
 // A window on an X server -------------------------------------------------------------------
 
+const std::string kTitle = "Zelvaro (Version 1.5)";
+
 class OnXvfb : public Program {
  protected:
   void SetUp() override {
@@ -305,6 +308,7 @@ class OnXvfb : public Program {
   }
   void TearDown() override {
     if (program > 0) StopProcess(program, SIGKILL, 5000);
+    if (windowManager > 0) StopProcess(windowManager, SIGTERM, 10000);
     if (xvfb > 0) StopProcess(xvfb, SIGTERM, 10000);
   }
 
@@ -399,7 +403,17 @@ class OnXvfb : public Program {
     return status;
   }
 
-  pid_t xvfb = -1, program = -1;
+  // openbox, with home and configuration folders of its own.
+  void StartWindowManager() {
+    const std::string home = dir.File("wm");
+    windowManager = StartProcess(
+        {"openbox", "--sm-disable"},
+        {"DISPLAY=" + display, "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+         "XDG_CACHE_HOME=" + home + "/cache", "XDG_DATA_HOME=" + home + "/data"},
+        dir.File("wm.out"), dir.File("wm.err"));
+  }
+
+  pid_t xvfb = -1, program = -1, windowManager = -1;
   std::string display;
 };
 
@@ -452,6 +466,56 @@ TEST_F(OnXvfb, TheTunerReadsAToneFromAPipeWireSessionThroughSdlsPipeWireDriver) 
   TempDir soundDir;
   PipeWireSession pipewire(soundDir);
   ExpectTheDeskToTune(pipewire, "pipewire", 2);
+}
+
+// The pocket on a display of its own (a kiosk, xinit): no window manager
+// makes its window full screen or gives it the focus, and it tunes at once.
+TEST_F(OnXvfb, WithoutAWindowManagerThePocketFillsTheScreenAndTunesFromTheStart) {
+  TempDir soundDir;
+  PulseServer pulse(soundDir);
+  ASSERT_GT(StartOnTone(pulse, "pulseaudio", {Pocket()}), 0) << pulse.Log();
+  X11Client x(display);
+  X11WindowInfo w = WaitForWindow(x);
+  ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+  EXPECT_FALSE(x.HasWindowManager());
+  EXPECT_EQ(w.Width, 1280);
+  EXPECT_EQ(w.Height, 1024);
+  EXPECT_EQ(WaitForTheTunerOnA440(x, w.Id), "") << ReadFileText(dir.File("err")) << pulse.Log();
+  EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
+}
+
+// Under a window manager the pocket steps aside (minimised) while another
+// window has the focus, and comes back, drawing again, when chosen again.
+TEST_F(OnXvfb, UnderAWindowManagerThePocketStepsAsideForAnotherWindowAndComesBack) {
+  StartWindowManager();
+  ASSERT_GT(windowManager, 0);
+  X11Client x(display);
+  ASSERT_TRUE(WaitFor([&] { return x.HasWindowManager(); }, 20000))
+      << ReadFileText(dir.File("wm.err"));
+  TempDir soundDir;
+  PulseServer pulse(soundDir);
+  ASSERT_GT(StartOnTone(pulse, "pulseaudio", {Pocket()}), 0) << pulse.Log();
+  X11WindowInfo w = WaitForWindow(x);
+  ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+  EXPECT_EQ(WaitForTheTunerOnA440(x, w.Id), "") << ReadFileText(dir.File("err"));
+
+  const unsigned long other = x.OpenWindow("Another program");
+  ASSERT_NE(other, 0u);
+  x.Activate(other);
+  EXPECT_TRUE(WaitFor([&] { return !x.Find(kTitle).Viewable; }, 10000));
+
+  // The tone ends while the pocket is away: back, it shows the silence.
+  pulse.StopPlaying();
+  x.Activate(w.Id);
+  EXPECT_TRUE(WaitFor([&] { return x.Find(kTitle).Viewable; }, 10000));
+  EXPECT_EQ(x.Find(kTitle).Width, 1280);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const Picture p = Unscaled(Shot(x, w.Id));
+        return p.Width == 240 && !IsGreen(p.At(30, 8)) && !IsRed(p.At(130, 257));
+      },
+      20000));
+  EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
 }
 
 }  // namespace
