@@ -1,7 +1,8 @@
 // zelvaro-desk and zelvaro-pocket as a user runs them: the command line,
 // headless runs with the virtual clock, SDL's dummy video and disk audio
 // drivers, and a window on an X server of the test's own (Xvfb): its
-// title, size at two scales and icon, a second start that ends at once, the window manager's close request, and the
+// title, size at two scales and icon, its pixels at every scale, a second
+// start that ends at once, the window manager's close request, and the
 // stop signal; the pocket filling a screen with no window manager, and
 // stepping aside for another window under one (openbox). Played a 440 Hz
 // tone (from a file, a PulseAudio server or a PipeWire session), each run
@@ -289,10 +290,19 @@ TEST_F(Program, WithoutAScreenToShowItOnTheProgramEndsWithAFailure) {
 
 const std::string kTitle = "Zelvaro (Version 1.5)";
 
+// An 8-bit channel of a screenshot (the pixel's bits at the top) as the
+// window shows it: the bits repeated into the low ones.
+uint32_t AsShown(uint32_t c, bool is565) {
+  auto widen = [](uint32_t v, int bits) { return v | v >> bits; };
+  return widen(c >> 16 & 0xFF, 5) << 16 | widen(c >> 8 & 0xFF, is565 ? 6 : 5) << 8 |
+         widen(c & 0xFF, 5);
+}
+
 class OnXvfb : public Program {
  protected:
   void SetUp() override {
-    xvfb = StartProcess({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
+    // Tall enough for a window at scale 4.
+    xvfb = StartProcess({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1440x24", "-nolisten",
                          "tcp", "-noreset"},
                         {}, dir.File("xvfb.out"), dir.File("xvfb.err"));
     ASSERT_GT(xvfb, 0);
@@ -327,6 +337,11 @@ class OnXvfb : public Program {
                          "ZELVARO_BACKEND=sdl", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=disk",
                          "SDL_DISKAUDIOFILEIN=" + RawTone(), "SDL_DISKAUDIOFILE=/dev/null"},
                         dir.File("out"), dir.File("err"));
+  }
+
+  // SDL's disk audio driver recording the raw 8000 Hz 8-bit file `raw`.
+  static std::vector<std::string> DiskRecording(const std::string& raw) {
+    return {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILEIN=" + raw, "SDL_DISKAUDIOFILE=/dev/null"};
   }
 
   // Starts `argv` (either program) on this X server in the test's folder,
@@ -435,6 +450,47 @@ TEST_F(OnXvfb, TheWindowHasItsTitleSizeAndIconAndClosesWhenTheWindowManagerAsks)
   }
 }
 
+TEST_F(OnXvfb, TheWindowShowsTheScreenPixelForPixelAtEveryScale) {
+  // In silence the tuner's screen stands still, as a headless run draws it.
+  const std::string silence = dir.File("silence.raw");
+  WriteFile(silence, std::vector<unsigned char>(8000 * 120, 128));
+  struct Case {
+    std::string program;
+    int scale;  // 0: the pocket, filling the screen
+  } cases[] = {{kDesk, 1}, {kDesk, 2}, {kDesk, 4}, {Pocket(), 0}};
+  for (const Case& c : cases) {
+    const bool pocket = c.scale == 0;
+    auto reference = Run(c.program, "ZELVARO_HEADLESS_CAPTURE=silence",
+                         "--headless --frames 30 --screenshot reference.bmp");
+    ASSERT_EQ(reference.Status, 0) << reference.Err;
+    Picture expected = ReadBmp24(dir.File("reference.bmp"));
+    for (uint32_t& pixel : expected.Pixels) pixel = AsShown(pixel, pocket);
+    std::vector<std::string> argv = {c.program};
+    if (!pocket) argv = {c.program, "--scale", std::to_string(c.scale)};
+    ASSERT_GT(StartProgram(argv, DiskRecording(silence)), 0);
+    X11Client x(display);
+    X11WindowInfo w = WaitForWindow(x);
+    ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+    EXPECT_EQ(w.Width, pocket ? 1920 : 240 * c.scale);
+    EXPECT_EQ(w.Height, pocket ? 1440 : 320 * c.scale);
+    bool whole = false;
+    size_t wrong = 0;
+    WaitFor(
+        [&] {
+          Picture seen = Unscaled(Shot(x, w.Id), &whole);
+          wrong = expected.Pixels.size();
+          if (seen.Pixels.size() == wrong)
+            for (size_t i = 0; i < seen.Pixels.size(); i++)
+              wrong -= seen.Pixels[i] == expected.Pixels[i];
+          return whole && wrong == 0;
+        },
+        30000);
+    EXPECT_TRUE(whole) << c.program << " " << c.scale;
+    EXPECT_EQ(wrong, 0u) << c.program << " " << c.scale;
+    EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
+  }
+}
+
 TEST_F(OnXvfb, ASecondStartEndsAtOnceAndLeavesTheFirstRunning) {
   program = Start({});
   ASSERT_GT(program, 0);
@@ -478,8 +534,8 @@ TEST_F(OnXvfb, WithoutAWindowManagerThePocketFillsTheScreenAndTunesFromTheStart)
   X11WindowInfo w = WaitForWindow(x);
   ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
   EXPECT_FALSE(x.HasWindowManager());
-  EXPECT_EQ(w.Width, 1280);
-  EXPECT_EQ(w.Height, 1024);
+  EXPECT_EQ(w.Width, 1920);
+  EXPECT_EQ(w.Height, 1440);
   EXPECT_EQ(WaitForTheTunerOnA440(x, w.Id), "") << ReadFileText(dir.File("err")) << pulse.Log();
   EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
 }
@@ -508,7 +564,7 @@ TEST_F(OnXvfb, UnderAWindowManagerThePocketStepsAsideForAnotherWindowAndComesBac
   pulse.StopPlaying();
   x.Activate(w.Id);
   EXPECT_TRUE(WaitFor([&] { return x.Find(kTitle).Viewable; }, 10000));
-  EXPECT_EQ(x.Find(kTitle).Width, 1280);
+  EXPECT_EQ(x.Find(kTitle).Width, 1920);
   EXPECT_TRUE(WaitFor(
       [&] {
         const Picture p = Unscaled(Shot(x, w.Id));
