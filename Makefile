@@ -54,7 +54,7 @@ bench: build
 	$(BUILD)/bench-screen-desk
 	$(BUILD)/bench-tuner-frame-desk
 	$(BUILD)/bench-mixer
-	bench/desk-usage $(BUILD) 20
+	bench/desk-usage --scale 1,2,4 $(BUILD) 20
 
 clean:
 	rm -rf $(BUILD)

@@ -1,14 +1,17 @@
-// The SDL backend's displays: one SDL window per HWND with a renderer and a
-// streaming texture in the window's own 32-bit format, drawn with
-// nearest-pixel scaling into the largest whole-factor viewport the window
-// allows (a window opened at the chosen scale is exactly that), centred on
-// black. The display's 16-bit frame memory is a buffer of its own; what
-// changes in it is widened into the texture, so SDL only copies. A
-// full-screen display covers the desktop. Mouse and touch positions are
-// mapped back through the viewport, so the program sees display pixels;
-// keys become Windows virtual keys (SDL's key repeat included); game
-// controllers' buttons become keys for a display that asked for them; focus
-// changes become WM_ACTIVATE. A window takes the icon it is given.
+// The SDL backend's displays: one SDL window per HWND, drawn in its own
+// window surface (on X11 the shared-memory image SDL puts on the screen, so
+// no graphics driver is needed) with nearest-pixel scaling into the largest
+// whole-factor viewport the window allows (a window opened at the chosen
+// scale is exactly that), centred on black. The display's 16-bit frame
+// memory is a buffer of its own; a frame is compared with the one shown
+// before, and only the rows that changed are scaled into the surface and
+// handed to the screen, so a large scale costs little more than a small one
+// while most of the picture stands still. A full-screen display covers the
+// desktop. Mouse and touch positions are mapped back through the viewport,
+// so the program sees display pixels; keys become Windows virtual keys
+// (SDL's key repeat included); game controllers' buttons become keys for a
+// display that asked for them; focus changes become WM_ACTIVATE. A window
+// takes the icon it is given.
 //
 // It leaves out window resizing by the program, several screens (displays
 // open on the first), high-DPI back buffers and text input.
@@ -24,11 +27,32 @@
 namespace platform::sdl {
 namespace {
 
+// What the window surface needs to draw a display: where the display goes
+// in it, which display column and row each of the viewport's columns and
+// rows shows, and each 16-bit pixel's value in the surface's format (see
+// MakeTables). Made again whenever SDL gives another surface.
+struct Target {
+  SDL_Surface* Surface = nullptr;
+  int Width = 0, Height = 0;
+  Uint32 Format = SDL_PIXELFORMAT_UNKNOWN;
+  SDL_Rect Viewport{0, 0, 0, 0};
+  std::vector<int> Columns, Rows;
+  uint32_t Low[256] = {}, High[256] = {};
+};
+
+// Whether Draw writes pixels of this format: 2 or 4 bytes of bit fields, no
+// channel wider than 8 bits.
+bool Drawable(Uint32 format) {
+  return SDL_PIXELTYPE(format) == SDL_PIXELTYPE_PACKED16 ||
+         (SDL_PIXELTYPE(format) == SDL_PIXELTYPE_PACKED32 &&
+          SDL_PIXELLAYOUT(format) == SDL_PACKEDLAYOUT_8888);
+}
+
 struct Display {
   SDL_Window* Window = nullptr;
-  SDL_Renderer* Renderer = nullptr;
-  SDL_Texture* Texture = nullptr;  // 0xXXRRGGBB pixels
-  std::vector<uint16_t> Frame;     // the frame memory, rows of Layout.Width pixels
+  std::vector<uint16_t> Frame;  // the frame memory, rows of Layout.Width pixels
+  std::vector<uint16_t> Shown;  // what the window shows, the same way
+  Target Out;
   DisplayLayout Layout;
   bool FullScreen = false;
   bool GameKeys = false;
@@ -80,13 +104,6 @@ bool EnsureVideo(std::string* error) {
   // decides whether to end. The screen saver stays the user's to control.
   SDL_SetHintWithPriority(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0", SDL_HINT_OVERRIDE);
   SDL_SetHintWithPriority(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1", SDL_HINT_DEFAULT);
-  // A 240 x 320 picture needs no graphics card: SDL's software renderer
-  // draws into the window's own framebuffer (shared memory on X11), so no
-  // OpenGL driver is loaded, which would cost tens of megabytes and, with a
-  // software OpenGL, a few per cent of a core. The environment variables
-  // SDL_RENDER_DRIVER and SDL_FRAMEBUFFER_ACCELERATION still choose others.
-  SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
-  SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
   // SDL 2 reads the X11 window class and the Wayland app id from these
   // variables when its video starts; values the user set stay.
   const std::string id = ApplicationId();
@@ -98,11 +115,21 @@ bool EnsureVideo(std::string* error) {
     if (error) *error = std::string("no video driver could start (") + SDL_GetError() + ")";
     return false;
   }
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const std::string chosen = driver ? driver : "";
+  // The picture needs no graphics card: on X11 the window surface is the
+  // window's own shared-memory image. Left to itself, SDL would put an
+  // OpenGL renderer behind it, which costs tens of megabytes and, with a
+  // software OpenGL, a few per cent of a core. Drivers without such an image
+  // (Wayland, KMS), and X servers with pixels other than Draw writes (8, 24
+  // or 30 bits a pixel), keep SDL's renderer, whose surface has such pixels;
+  // SDL_FRAMEBUFFER_ACCELERATION still chooses.
+  SDL_DisplayMode desktop{};
+  if (chosen == "x11" && SDL_GetDesktopDisplayMode(0, &desktop) == 0 && Drawable(desktop.format))
+    SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
   // With no screen to reach, SDL falls back on drivers that draw nowhere;
   // a window there would run unseen until killed. They serve only when
   // asked for by name (SDL_VIDEODRIVER), as the tests do.
-  const char* driver = SDL_GetCurrentVideoDriver();
-  const std::string chosen = driver ? driver : "";
   if (!SDL_GetHint(SDL_HINT_VIDEODRIVER) && (chosen == "offscreen" || chosen == "dummy")) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     if (error)
@@ -126,74 +153,163 @@ void SetIcon(SDL_Window* window, const DisplayIcon* icon) {
   SDL_FreeSurface(surface);
 }
 
-// A 16-bit pixel as 0xFFRRGGBB, each channel's bits repeated into the low
-// ones so that full scale is 255.
-uint32_t Wide(uint32_t p, bool is565) {
+// A 16-bit pixel's channels at 8 bits, each channel's bits repeated into
+// the low ones so that full scale is 255.
+SDL_Color Wide(uint32_t p, bool is565) {
   const uint32_t r5 = (p >> (is565 ? 11 : 10)) & 31, b5 = p & 31;
   const uint32_t g = is565 ? ((p >> 5) & 63) << 2 | ((p >> 5) & 63) >> 4
                            : ((p >> 5) & 31) << 3 | ((p >> 5) & 31) >> 2;
-  return 0xFF000000u | (r5 << 3 | r5 >> 2) << 16 | g << 8 | (b5 << 3 | b5 >> 2);
+  return SDL_Color{static_cast<Uint8>(r5 << 3 | r5 >> 2), static_cast<Uint8>(g),
+                   static_cast<Uint8>(b5 << 3 | b5 >> 2), 255};
 }
 
-// Wide() of every pixel value as the OR of one entry for its low byte and
-// one for its high byte: Wide only shifts, masks and ORs bit fields, so it
-// distributes over OR.
-struct WideTables {
-  uint32_t Low[256], High[256];
-  explicit WideTables(bool is565) {
-    for (uint32_t i = 0; i < 256; i++) {
-      Low[i] = Wide(i, is565);
-      High[i] = Wide(i << 8, is565);
-    }
+// Fills the target's tables: the value in a Drawable `format` of every
+// 16-bit pixel p is Low[p & 0xFF] | High[p >> 8]. Widening and SDL_MapRGB
+// only shift, mask and OR bit fields, so they distribute over OR.
+void MakeTables(Target& t, const SDL_PixelFormat& format, bool is565) {
+  for (uint32_t i = 0; i < 256; i++) {
+    const SDL_Color low = Wide(i, is565), high = Wide(i << 8, is565);
+    t.Low[i] = SDL_MapRGB(&format, low.r, low.g, low.b);
+    t.High[i] = SDL_MapRGB(&format, high.r, high.g, high.b);
   }
-};
+}
 
-// Widens the w x h pixels at (x, y) of the frame memory into the texture.
-void Widen(Display& d, int x, int y, int w, int h) {
-  static const WideTables t555(false), t565(true);
-  const WideTables& t = d.Layout.Format == kDisplay565 ? t565 : t555;
-  SDL_Rect r{x, y, w, h};
-  void* pixels = nullptr;
-  int pitch = 0;
-  if (w <= 0 || h <= 0 || SDL_LockTexture(d.Texture, &r, &pixels, &pitch) != 0) return;
-  for (int row = 0; row < h; row++) {
-    const uint16_t* in = d.Frame.data() + static_cast<size_t>(y + row) * d.Layout.Width + x;
-    auto* out = reinterpret_cast<uint32_t*>(static_cast<unsigned char*>(pixels) +
-                                            static_cast<size_t>(row) * pitch);
-    for (int i = 0; i < w; i++) out[i] = t.Low[in[i] & 0xFF] | t.High[in[i] >> 8];
+// Which of `count` source pixels each of `size` output pixels shows: the
+// one under its centre.
+std::vector<int> NearestMap(int size, int count) {
+  std::vector<int> map(static_cast<size_t>(std::max(size, 0)));
+  for (int i = 0; i < size; i++)
+    map[static_cast<size_t>(i)] =
+        static_cast<int>((2LL * i + 1) * count / (2LL * static_cast<long long>(size)));
+  return map;
+}
+
+// The output pixels [*first, *last) of `map` that show source pixels [from, to).
+void Span(const std::vector<int>& map, int from, int to, int* first, int* last) {
+  *first = static_cast<int>(std::lower_bound(map.begin(), map.end(), from) - map.begin());
+  *last = static_cast<int>(std::lower_bound(map.begin(), map.end(), to) - map.begin());
+}
+
+template <typename Pixel>
+void WidenRow(const Target& t, const uint16_t* in, int i0, int i1, void* out) {
+  auto* o = static_cast<Pixel*>(out);
+  for (int i = i0; i < i1; i++) {
+    const uint16_t p = in[t.Columns[static_cast<size_t>(i)]];
+    *o++ = static_cast<Pixel>(t.Low[p & 0xFF] | t.High[p >> 8]);
   }
-  SDL_UnlockTexture(d.Texture);
+}
+
+// Draws the rectangle r (display pixels) of what is shown into the
+// surface, and returns the part of the surface it covers. The caller holds
+// the surface's lock where it needs one, and the surface is Drawable.
+SDL_Rect Draw(Display& d, const SDL_Rect& r) {
+  Target& t = d.Out;
+  int i0 = 0, i1 = 0, j0 = 0, j1 = 0;
+  Span(t.Columns, r.x, r.x + r.w, &i0, &i1);
+  Span(t.Rows, r.y, r.y + r.h, &j0, &j1);
+  const SDL_Rect out{t.Viewport.x + i0, t.Viewport.y + j0, i1 - i0, j1 - j0};
+  if (out.w <= 0 || out.h <= 0) return out;
+  SDL_Surface* s = t.Surface;
+  const int bpp = s->format->BytesPerPixel;
+  auto* row = static_cast<unsigned char*>(s->pixels) + static_cast<ptrdiff_t>(out.y) * s->pitch +
+              static_cast<ptrdiff_t>(out.x) * bpp;
+  for (int j = j0; j < j1; j++, row += s->pitch) {
+    // Rows that show the same display row are copies of the first.
+    if (j > j0 && t.Rows[static_cast<size_t>(j)] == t.Rows[static_cast<size_t>(j) - 1]) {
+      std::memcpy(row, row - s->pitch, static_cast<size_t>(out.w) * bpp);
+      continue;
+    }
+    const uint16_t* in =
+        d.Shown.data() + static_cast<size_t>(t.Rows[static_cast<size_t>(j)]) * d.Layout.Width;
+    if (bpp == 4)
+      WidenRow<uint32_t>(t, in, i0, i1, row);
+    else
+      WidenRow<uint16_t>(t, in, i0, i1, row);
+  }
+  return out;
+}
+
+// Makes the window's surface `s` the target. A surface other than the one
+// drawn into last (the first, or one SDL made again after a change of
+// size) is cleared to black and given the whole of what is shown; the
+// result then says so.
+bool Prepare(Display& d, SDL_Surface* s) {
+  Target& t = d.Out;
+  if (s == t.Surface && s->w == t.Width && s->h == t.Height && s->format->format == t.Format)
+    return false;
+  t.Surface = s;
+  t.Width = s->w;
+  t.Height = s->h;
+  t.Format = s->format->format;
+  const int w = d.Layout.Width, h = d.Layout.Height;
+  DisplayViewport(s->w, s->h, w, h, &t.Viewport.x, &t.Viewport.y, &t.Viewport.w, &t.Viewport.h);
+  t.Columns = NearestMap(t.Viewport.w, w);
+  t.Rows = NearestMap(t.Viewport.h, h);
+  MakeTables(t, *s->format, d.Layout.Format == kDisplay565);
+  SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 0, 0, 0));
+  Draw(d, SDL_Rect{0, 0, w, h});
+  return true;
+}
+
+// Brings what is shown up to the frame memory, and lists the rectangles
+// that changed: runs of changed rows, each as wide as its changes.
+std::vector<SDL_Rect> TakeChanges(Display& d) {
+  std::vector<SDL_Rect> changed;
+  const int w = d.Layout.Width;
+  bool extend = false;
+  for (int y = 0; y < d.Layout.Height; y++) {
+    const uint16_t* in = d.Frame.data() + static_cast<size_t>(y) * w;
+    uint16_t* shown = d.Shown.data() + static_cast<size_t>(y) * w;
+    if (std::memcmp(in, shown, static_cast<size_t>(w) * 2) == 0) {
+      extend = false;
+      continue;
+    }
+    int x0 = 0, x1 = w;
+    while (in[x0] == shown[x0]) x0++;
+    while (in[x1 - 1] == shown[x1 - 1]) x1--;
+    std::memcpy(shown + x0, in + x0, static_cast<size_t>(x1 - x0) * 2);
+    if (extend) {
+      SDL_Rect& r = changed.back();
+      const int right = std::max(r.x + r.w, x1);
+      r.x = std::min(r.x, x0);
+      r.w = right - r.x;
+      r.h++;
+    } else {
+      changed.push_back(SDL_Rect{x0, y, x1 - x0, 1});
+    }
+    extend = true;
+  }
+  return changed;
+}
+
+// Puts the frame memory on the screen, drawing and handing over only what
+// changed since the last time. `again` hands over the whole picture shown
+// (the window was uncovered) and leaves the frame memory for the next time.
+void Show(Display& d, bool again = false) {
+  SDL_Surface* s = SDL_GetWindowSurface(d.Window);
+  if (!s || !Drawable(s->format->format) || (SDL_MUSTLOCK(s) && SDL_LockSurface(s) != 0)) return;
+  const bool whole = Prepare(d, s) || again;
+  std::vector<SDL_Rect> areas;
+  if (!again)
+    for (const SDL_Rect& r : TakeChanges(d)) areas.push_back(Draw(d, r));
+  if (SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
+  if (whole)
+    SDL_UpdateWindowSurface(d.Window);
+  else if (!areas.empty())
+    SDL_UpdateWindowSurfaceRects(d.Window, areas.data(), static_cast<int>(areas.size()));
 }
 
 void ReleaseDisplay(Display& d) {
-  if (d.Texture) SDL_DestroyTexture(d.Texture);
-  if (d.Renderer) SDL_DestroyRenderer(d.Renderer);
   if (d.Window) SDL_DestroyWindow(d.Window);
   d = Display{};
-}
-
-SDL_Rect Viewport(int outw, int outh, int w, int h) {
-  SDL_Rect r;
-  DisplayViewport(outw, outh, w, h, &r.x, &r.y, &r.w, &r.h);
-  return r;
 }
 
 SDL_Rect WindowViewport(const Display& d) {
   int ww = 0, wh = 0;
   SDL_GetWindowSize(d.Window, &ww, &wh);
-  return Viewport(ww, wh, d.Layout.Width, d.Layout.Height);
-}
-
-void Show(Display& d) {
-  int ow = 0, oh = 0;
-  SDL_GetRendererOutputSize(d.Renderer, &ow, &oh);
-  SDL_Rect dst = Viewport(ow, oh, d.Layout.Width, d.Layout.Height);
-  if (dst.w != ow || dst.h != oh) {
-    SDL_SetRenderDrawColor(d.Renderer, 0, 0, 0, 255);
-    SDL_RenderClear(d.Renderer);
-  }
-  SDL_RenderCopy(d.Renderer, d.Texture, nullptr, &dst);
-  SDL_RenderPresent(d.Renderer);
+  SDL_Rect r;
+  DisplayViewport(ww, wh, d.Layout.Width, d.Layout.Height, &r.x, &r.y, &r.w, &r.h);
+  return r;
 }
 
 Display* Find(HWND hwnd) {
@@ -328,36 +444,38 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
   int scale =
       request.FullScreen ? 0 : ChooseDisplayScale(DisplayScale(), request.Height, screenHeight);
   int k = std::max(scale, 1);
-  // Hidden until its icon and renderer are in place, so the window appears
+  SDL_Rect place{static_cast<int>(SDL_WINDOWPOS_CENTERED), static_cast<int>(SDL_WINDOWPOS_CENTERED),
+                 request.Width * k, request.Height * k};
+  // A full-screen window is made at the screen's own place and size, not
+  // only asked for full screen: on a display without a window manager (a
+  // kiosk, xinit) nobody answers that request, and SDL would draw for the
+  // whole screen into the small window, whose part of the picture is black.
+  if (request.FullScreen && SDL_GetDisplayBounds(0, &place) != 0)
+    place = SDL_Rect{0, 0, request.Width, request.Height};
+  // Hidden until its icon and surface are in place, so the window appears
   // once, whole.
   Uint32 flags = SDL_WINDOW_HIDDEN | (request.FullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-  d.Window = SDL_CreateWindow(request.Title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                              request.Width * k, request.Height * k, flags);
+  d.Window = SDL_CreateWindow(request.Title.c_str(), place.x, place.y, place.w, place.h, flags);
+  SDL_Surface* surface = nullptr;
   if (d.Window) {
     SetIcon(d.Window, request.Icon);
-    d.Renderer = SDL_CreateRenderer(d.Window, -1, 0);
+    surface = SDL_GetWindowSurface(d.Window);
   }
-  // The window's own format when it is one of the 0xXXRRGGBB ones, so that
-  // drawing the texture is a plain copy.
-  Uint32 format = d.Window ? SDL_GetWindowPixelFormat(d.Window)
-                           : static_cast<Uint32>(SDL_PIXELFORMAT_UNKNOWN);
-  if (format != SDL_PIXELFORMAT_RGB888 && format != SDL_PIXELFORMAT_ARGB8888)
-    format = SDL_PIXELFORMAT_ARGB8888;
-  if (d.Renderer)
-    d.Texture = SDL_CreateTexture(d.Renderer, format, SDL_TEXTUREACCESS_STREAMING, request.Width,
-                                  request.Height);
-  if (!d.Texture) {
-    if (error) *error = std::string("the display window would not open (") + SDL_GetError() + ")";
+  if (!surface || !Drawable(surface->format->format)) {
+    if (error)
+      *error = std::string("the display window would not open (") +
+               (surface ? std::string("pixels of the kind ") +
+                              SDL_GetPixelFormatName(surface->format->format)
+                        : std::string(SDL_GetError())) +
+               ")";
     ReleaseDisplay(d);
     return false;
   }
-  SDL_SetTextureBlendMode(d.Texture, SDL_BLENDMODE_NONE);
-  SDL_SetTextureScaleMode(d.Texture, SDL_ScaleModeNearest);
   d.Layout = DisplayLayout{request.Width, request.Height, 2, request.Width * 2, request.Format,
                            scale};
   // Black until the program's first frame.
   d.Frame.assign(static_cast<size_t>(request.Width) * request.Height, 0);
-  Widen(d, 0, 0, request.Width, request.Height);
+  d.Shown = d.Frame;
   SDL_ShowWindow(d.Window);
   Show(d);
   if (layout) *layout = d.Layout;
@@ -386,8 +504,6 @@ bool PresentDisplay(HWND hwnd, const uint16_t* rect, int pitch, int x, int y, in
     const size_t bytes = static_cast<size_t>(x1 - x0) * 2;
     for (long long row = y0; row < y1; row++)
       std::memcpy(d->Frame.data() + row * d->Layout.Width + x0, first + (row - y0) * pitch, bytes);
-    Widen(*d, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
-          static_cast<int>(y1 - y0));
   }
   Show(*d);
   return true;
@@ -404,7 +520,6 @@ void EndDisplayFrame(HWND hwnd) {
   Display* d = Find(hwnd);
   if (!d || !d->Locked) return;
   d->Locked = false;
-  Widen(*d, 0, 0, d->Layout.Width, d->Layout.Height);
   Show(*d);
 }
 
@@ -448,7 +563,13 @@ void HandleDisplayEvent(const SDL_Event& e, EventSink& sink) {
         sink.PostWindowMessage(hwnd, WM_ACTIVATE, WA_ACTIVE, 0);
       if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
         sink.PostWindowMessage(hwnd, WM_ACTIVATE, WA_INACTIVE, 0);
-      if (e.window.event == SDL_WINDOWEVENT_EXPOSED && !d->Locked) Show(*d);
+      // What the window shows is kept in its surface: an uncovered window
+      // gets it again; after a change of size SDL makes a new surface, which
+      // Show fills.
+      if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) d->Out.Surface = nullptr;
+      if (e.window.event == SDL_WINDOWEVENT_EXPOSED ||
+          e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+        Show(*d, true);
       return;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {

@@ -1,11 +1,14 @@
 // zelvaro-desk and zelvaro-pocket as a user runs them: the command line,
 // headless runs with the virtual clock, SDL's dummy video and disk audio
 // drivers, and a window on an X server of the test's own (Xvfb): its
-// title, size at two scales and icon, a second start that ends at once,
-// the window manager's close request, and the stop signal. Played a 440 Hz
-// tone, each run shows the tuner reading it, and the settings file is left
-// where the programs keep it: in the test's own configuration folder, or in
-// the file --settings names, and nowhere else.
+// title, size at two scales and icon, its pixels at every scale, a second
+// start that ends at once, the window manager's close request, and the
+// stop signal; the pocket filling a screen with no window manager, and
+// stepping aside for another window under one (openbox). Played a 440 Hz
+// tone (from a file, a PulseAudio server or a PipeWire session), each run
+// shows the tuner reading it, and the settings file is left where the
+// programs keep it: in the test's own configuration folder, or in the file
+// --settings names, and nowhere else.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -21,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/pipewire.h"
 #include "support/process.h"
 #include "support/pulse.h"
 #include "support/wav.h"
@@ -85,6 +89,27 @@ Picture ReadBmp24(const std::string& path) {
     for (int x = 0; x < w; x++) {
       const unsigned char* q = &b[offset + row * (h - 1 - y) + static_cast<size_t>(x) * 3];
       p.Pixels[static_cast<size_t>(y * w + x)] = q[2] << 16 | q[1] << 8 | q[0];
+    }
+  return p;
+}
+
+// The 240 x 320 screen in a window's picture: the largest whole factor
+// that fits, centred, one pixel from each block. *whole (when given) says
+// whether every block is of one colour.
+Picture Unscaled(const Picture& window, bool* whole = nullptr) {
+  Picture p;
+  const int k = std::min(window.Width / 240, window.Height / 320);
+  if (whole) *whole = k >= 1;
+  if (k < 1) return p;
+  const int x0 = (window.Width - 240 * k) / 2, y0 = (window.Height - 320 * k) / 2;
+  p.Width = 240;
+  p.Height = 320;
+  for (int y = 0; y < 320; y++)
+    for (int x = 0; x < 240; x++) {
+      const uint32_t c = window.At(x0 + x * k, y0 + y * k);
+      p.Pixels.push_back(c);
+      for (int j = 0; whole && *whole && j < k * k; j++)
+        if (window.At(x0 + x * k + j % k, y0 + y * k + j / k) != c) *whole = false;
     }
   return p;
 }
@@ -341,10 +366,21 @@ TEST_F(Program, WithoutAScreenToShowItOnTheProgramEndsWithAFailure) {
 
 // A window on an X server -------------------------------------------------------------------
 
+const std::string kTitle = "Zelvaro (Version 1.5)";
+
+// An 8-bit channel of a screenshot (the pixel's bits at the top) as the
+// window shows it: the bits repeated into the low ones.
+uint32_t AsShown(uint32_t c, bool is565) {
+  auto widen = [](uint32_t v, int bits) { return v | v >> bits; };
+  return widen(c >> 16 & 0xFF, 5) << 16 | widen(c >> 8 & 0xFF, is565 ? 6 : 5) << 8 |
+         widen(c & 0xFF, 5);
+}
+
 class OnXvfb : public Program {
  protected:
   void SetUp() override {
-    xvfb = StartProcess({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
+    // Tall enough for a window at scale 4.
+    xvfb = StartProcess({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1440x24", "-nolisten",
                          "tcp", "-noreset"},
                         {}, dir.File("xvfb.out"), dir.File("xvfb.err"));
     ASSERT_GT(xvfb, 0);
@@ -360,6 +396,7 @@ class OnXvfb : public Program {
   }
   void TearDown() override {
     if (program > 0) StopProcess(program, SIGKILL, 5000);
+    if (windowManager > 0) StopProcess(windowManager, SIGTERM, 10000);
     if (xvfb > 0) StopProcess(xvfb, SIGTERM, 10000);
   }
 
@@ -380,6 +417,40 @@ class OnXvfb : public Program {
                         dir.File("out"), dir.File("err"));
   }
 
+  // SDL's disk audio driver recording the raw 8000 Hz 8-bit file `raw`.
+  static std::vector<std::string> DiskRecording(const std::string& raw) {
+    return {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILEIN=" + raw, "SDL_DISKAUDIOFILE=/dev/null"};
+  }
+
+  // Starts `argv` (either program) on this X server in the test's folder,
+  // with the test's runtime folder and the sound `env` gives.
+  pid_t StartProgram(const std::vector<std::string>& argv, std::vector<std::string> env) {
+    for (const std::string& e : {"DISPLAY=" + display, "XDG_RUNTIME_DIR=" + runtime.Path(),
+                                 std::string("ZELVARO_BACKEND=sdl"),
+                                 std::string("SDL_VIDEODRIVER=x11")}) {
+      const std::string key = e.substr(0, e.find('=') + 1);
+      env.erase(std::remove_if(env.begin(), env.end(),
+                               [&](const std::string& given) { return given.rfind(key, 0) == 0; }),
+                env.end());
+      env.push_back(e);
+    }
+    program = StartProcess(argv, env, dir.File("out"), dir.File("err"), dir.Path());
+    return program;
+  }
+
+  // Plays a 440 Hz tone into the sound server's default sink and starts
+  // `argv` recording the default source through SDL's audio `driver`.
+  pid_t StartOnTone(SoundServer& sound, const std::string& driver,
+                    const std::vector<std::string>& argv) {
+    if (!sound.Ready()) return -1;
+    const std::string wav = dir.File("a4.wav");
+    WriteFile(wav, WaveImage(Sine(440, 0.5, 44100, 120.0), 1, 44100, 16));
+    if (!sound.Play(wav)) return -1;
+    std::vector<std::string> env = sound.EnvList();
+    env.push_back("SDL_AUDIODRIVER=" + driver);
+    return StartProgram(argv, env);
+  }
+
   // Waits for the program's window to be on the screen.
   X11WindowInfo WaitForWindow(X11Client& x) {
     X11WindowInfo w;
@@ -392,7 +463,50 @@ class OnXvfb : public Program {
     return w;
   }
 
-  pid_t xvfb = -1, program = -1;
+  // What keeps the window from showing the tuner on a steady A, at any
+  // scale, within a minute (the splash comes first).
+  static std::string WaitForTheTunerOnA440(X11Client& x, unsigned long window) {
+    std::string wrong = "no picture";
+    WaitFor(
+        [&] {
+          wrong = NotTheTunerOnA440(Unscaled(Shot(x, window)));
+          return wrong.empty();
+        },
+        60000);
+    return wrong;
+  }
+
+  // Plays the tone into `sound` and shows the desk window at `scale` until
+  // it tunes the default source, read through SDL's `driver`; then closes it.
+  void ExpectTheDeskToTune(SoundServer& sound, const std::string& driver, int scale) {
+    ASSERT_GT(StartOnTone(sound, driver, {kDesk, "--scale", std::to_string(scale)}), 0)
+        << sound.Log();
+    X11Client x(display);
+    X11WindowInfo w = WaitForWindow(x);
+    ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+    EXPECT_EQ(WaitForTheTunerOnA440(x, w.Id), "") << ReadFileText(dir.File("err")) << sound.Log();
+    EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
+  }
+
+  // Closes the window as a window manager does; the program's exit status.
+  int Close(X11Client& x, unsigned long window) {
+    if (!x.AskToClose(window)) return -1;
+    const int status = WaitProcess(program, 30000);
+    program = -1;
+    return status;
+  }
+
+  // openbox, with home and configuration folders of its own.
+  void StartWindowManager() {
+    const std::string home = dir.File("wm");
+    windowManager = StartProcess(
+        {"openbox", "--sm-disable"},
+        {"DISPLAY=" + display, "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+         "XDG_CACHE_HOME=" + home + "/cache", "XDG_DATA_HOME=" + home + "/data"},
+        dir.File("wm.out"), dir.File("wm.err"));
+  }
+
+  pid_t xvfb = -1, program = -1, windowManager = -1;
   std::string display;
 };
 
@@ -415,6 +529,47 @@ TEST_F(OnXvfb, TheWindowHasItsTitleSizeIconAndClassAndClosesWhenTheWindowManager
   }
 }
 
+TEST_F(OnXvfb, TheWindowShowsTheScreenPixelForPixelAtEveryScale) {
+  // In silence the tuner's screen stands still, as a headless run draws it.
+  const std::string silence = dir.File("silence.raw");
+  WriteFile(silence, std::vector<unsigned char>(8000 * 120, 128));
+  struct Case {
+    std::string program;
+    int scale;  // 0: the pocket, filling the screen
+  } cases[] = {{kDesk, 1}, {kDesk, 2}, {kDesk, 4}, {kPocket, 0}};
+  for (const Case& c : cases) {
+    const bool pocket = c.scale == 0;
+    auto reference = Run(c.program, "ZELVARO_HEADLESS_CAPTURE=silence",
+                         "--headless --frames 30 --screenshot reference.bmp");
+    ASSERT_EQ(reference.Status, 0) << reference.Err;
+    Picture expected = ReadBmp24(dir.File("reference.bmp"));
+    for (uint32_t& pixel : expected.Pixels) pixel = AsShown(pixel, pocket);
+    std::vector<std::string> argv = {c.program};
+    if (!pocket) argv = {c.program, "--scale", std::to_string(c.scale)};
+    ASSERT_GT(StartProgram(argv, DiskRecording(silence)), 0);
+    X11Client x(display);
+    X11WindowInfo w = WaitForWindow(x);
+    ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+    EXPECT_EQ(w.Width, pocket ? 1920 : 240 * c.scale);
+    EXPECT_EQ(w.Height, pocket ? 1440 : 320 * c.scale);
+    bool whole = false;
+    size_t wrong = 0;
+    WaitFor(
+        [&] {
+          Picture seen = Unscaled(Shot(x, w.Id), &whole);
+          wrong = expected.Pixels.size();
+          if (seen.Pixels.size() == wrong)
+            for (size_t i = 0; i < seen.Pixels.size(); i++)
+              wrong -= seen.Pixels[i] == expected.Pixels[i];
+          return whole && wrong == 0;
+        },
+        30000);
+    EXPECT_TRUE(whole) << c.program << " " << c.scale;
+    EXPECT_EQ(wrong, 0u) << c.program << " " << c.scale;
+    EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
+  }
+}
+
 TEST_F(OnXvfb, ASecondStartEndsAtOnceAndLeavesTheFirstRunning) {
   program = Start({});
   ASSERT_GT(program, 0);
@@ -432,36 +587,70 @@ TEST_F(OnXvfb, ASecondStartEndsAtOnceAndLeavesTheFirstRunning) {
   program = -1;
 }
 
+// The desk tuner on the sound servers desktops run: a PulseAudio server
+// read through SDL's pulseaudio driver, and PipeWire (with WirePlumber and
+// pipewire-pulse) through SDL's own pipewire driver.
 TEST_F(OnXvfb, TheTunerReadsAToneFromPulseAudiosDefaultSourceAndSavesItsSettingsWhenClosed) {
   TempDir pulseDir;
   PulseServer pulse(pulseDir);
-  ASSERT_TRUE(pulse.Ready()) << pulse.Log();
-  const std::string wav = pulseDir.File("a4.wav");
-  WriteFile(wav, WaveImage(Sine(440, 0.5, 44100, 120.0), 1, 44100, 16));
-  ASSERT_TRUE(pulse.Play(wav));
-  std::vector<std::string> env = pulse.EnvList();
-  for (const char* e : {"ZELVARO_BACKEND=sdl", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=pulseaudio"})
-    env.push_back(e);
-  env.push_back("DISPLAY=" + display);
-  program = StartProcess({kDesk, "--scale", "1"}, env, dir.File("out"), dir.File("err"), dir.Path());
-  ASSERT_GT(program, 0);
+  ExpectTheDeskToTune(pulse, "pulseaudio", 1);
+  EXPECT_EQ(ReadFile(TestSettingsFile()), kBuiltInPrefs);
+}
+
+TEST_F(OnXvfb, TheTunerReadsAToneFromAPipeWireSessionThroughSdlsPipeWireDriver) {
+  TempDir soundDir;
+  PipeWireSession pipewire(soundDir);
+  ExpectTheDeskToTune(pipewire, "pipewire", 2);
+}
+
+// The pocket on a display of its own (a kiosk, xinit): no window manager
+// makes its window full screen or gives it the focus, and it tunes at once.
+TEST_F(OnXvfb, WithoutAWindowManagerThePocketFillsTheScreenAndTunesFromTheStart) {
+  TempDir soundDir;
+  PulseServer pulse(soundDir);
+  ASSERT_GT(StartOnTone(pulse, "pulseaudio", {kPocket}), 0) << pulse.Log();
   X11Client x(display);
-  ASSERT_TRUE(x.Connected());
   X11WindowInfo w = WaitForWindow(x);
   ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
-  // After the splash the tone is on the meter within a few seconds.
-  std::string wrong = "no picture";
-  WaitFor(
+  EXPECT_FALSE(x.HasWindowManager());
+  EXPECT_EQ(w.Width, 1920);
+  EXPECT_EQ(w.Height, 1440);
+  EXPECT_EQ(WaitForTheTunerOnA440(x, w.Id), "") << ReadFileText(dir.File("err")) << pulse.Log();
+  EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
+}
+
+// Under a window manager the pocket steps aside (minimised) while another
+// window has the focus, and comes back, drawing again, when chosen again.
+TEST_F(OnXvfb, UnderAWindowManagerThePocketStepsAsideForAnotherWindowAndComesBack) {
+  StartWindowManager();
+  ASSERT_GT(windowManager, 0);
+  X11Client x(display);
+  ASSERT_TRUE(WaitFor([&] { return x.HasWindowManager(); }, 20000))
+      << ReadFileText(dir.File("wm.err"));
+  TempDir soundDir;
+  PulseServer pulse(soundDir);
+  ASSERT_GT(StartOnTone(pulse, "pulseaudio", {kPocket}), 0) << pulse.Log();
+  X11WindowInfo w = WaitForWindow(x);
+  ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+  EXPECT_EQ(WaitForTheTunerOnA440(x, w.Id), "") << ReadFileText(dir.File("err"));
+
+  const unsigned long other = x.OpenWindow("Another program");
+  ASSERT_NE(other, 0u);
+  x.Activate(other);
+  EXPECT_TRUE(WaitFor([&] { return !x.Find(kTitle).Viewable; }, 10000));
+
+  // The tone ends while the pocket is away: back, it shows the silence.
+  pulse.StopPlaying();
+  x.Activate(w.Id);
+  EXPECT_TRUE(WaitFor([&] { return x.Find(kTitle).Viewable; }, 10000));
+  EXPECT_EQ(x.Find(kTitle).Width, 1920);
+  EXPECT_TRUE(WaitFor(
       [&] {
-        wrong = NotTheTunerOnA440(Shot(x, w.Id));
-        return wrong.empty();
+        const Picture p = Unscaled(Shot(x, w.Id));
+        return p.Width == 240 && !IsGreen(p.At(30, 8)) && !IsRed(p.At(130, 257));
       },
-      60000);
-  EXPECT_EQ(wrong, "") << ReadFileText(dir.File("err")) << pulse.Log();
-  ASSERT_TRUE(x.AskToClose(w.Id));
-  EXPECT_EQ(WaitProcess(program, 30000), 0) << ReadFileText(dir.File("err"));
-  program = -1;
-  EXPECT_EQ(ReadFile(TestSettingsFile()), kBuiltInPrefs);
+      20000));
+  EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
 }
 
 }  // namespace

@@ -15,6 +15,39 @@ namespace {
 // request fail and the caller see the empty answer.
 int IgnoreXError(Display*, XErrorEvent*) { return 0; }
 
+// The first window at or below `window` whose WM_NAME is `title`; 0 when none is.
+::Window FindNamed(Display* display, ::Window window, const std::string& title) {
+  char* name = nullptr;
+  if (XFetchName(display, window, &name) && name) {
+    const bool match = title == name;
+    XFree(name);
+    if (match) return window;
+  }
+  ::Window root = 0, parent = 0, *children = nullptr, found = 0;
+  unsigned count = 0;
+  if (!XQueryTree(display, window, &root, &parent, &children, &count)) return 0;
+  for (unsigned i = 0; i < count && !found; i++) found = FindNamed(display, children[i], title);
+  if (children) XFree(children);
+  return found;
+}
+
+// Sends the client message `type` about `window`, with `first` and the
+// current time as its data, to `to` (the window itself or, with `mask`,
+// the root, where a window manager listens).
+bool SendClientMessage(Display* display, ::Window to, ::Window window, const char* type,
+                       long first, long mask) {
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = window;
+  e.xclient.message_type = XInternAtom(display, type, False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = first;
+  e.xclient.data.l[1] = CurrentTime;
+  bool sent = XSendEvent(display, to, False, mask, &e) != 0;
+  XFlush(display);
+  return sent;
+}
+
 }  // namespace
 
 X11Client::X11Client(const std::string& display) : m_Display(XOpenDisplay(display.c_str())) {
@@ -28,17 +61,7 @@ X11Client::~X11Client() {
 X11WindowInfo X11Client::Find(const std::string& title) {
   X11WindowInfo info;
   if (!m_Display) return info;
-  ::Window root = DefaultRootWindow(m_Display), parent = 0, *children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(m_Display, root, &root, &parent, &children, &count)) return info;
-  for (unsigned i = 0; i < count && !info.Id; i++) {
-    char* name = nullptr;
-    if (XFetchName(m_Display, children[i], &name) && name) {
-      if (title == name) info.Id = children[i];
-      XFree(name);
-    }
-  }
-  if (children) XFree(children);
+  info.Id = FindNamed(m_Display, DefaultRootWindow(m_Display), title);
   if (!info.Id) return info;
   XWindowAttributes a;
   if (XGetWindowAttributes(m_Display, info.Id, &a)) {
@@ -64,18 +87,42 @@ X11WindowInfo X11Client::Find(const std::string& title) {
   return info;
 }
 
-bool X11Client::AskToClose(unsigned long window) {
+bool X11Client::HasWindowManager() {
   if (!m_Display) return false;
-  XEvent e{};
-  e.xclient.type = ClientMessage;
-  e.xclient.window = window;
-  e.xclient.message_type = XInternAtom(m_Display, "WM_PROTOCOLS", False);
-  e.xclient.format = 32;
-  e.xclient.data.l[0] = static_cast<long>(XInternAtom(m_Display, "WM_DELETE_WINDOW", False));
-  e.xclient.data.l[1] = CurrentTime;
-  bool sent = XSendEvent(m_Display, window, False, NoEventMask, &e) != 0;
+  Atom check = XInternAtom(m_Display, "_NET_SUPPORTING_WM_CHECK", False), type = 0;
+  int format = 0;
+  unsigned long items = 0, left = 0;
+  unsigned char* data = nullptr;
+  bool found = XGetWindowProperty(m_Display, DefaultRootWindow(m_Display), check, 0, 1, False,
+                                  XA_WINDOW, &type, &format, &items, &left, &data) == Success &&
+               items == 1;
+  if (data) XFree(data);
+  return found;
+}
+
+unsigned long X11Client::OpenWindow(const std::string& title) {
+  if (!m_Display) return 0;
+  ::Window w = XCreateSimpleWindow(m_Display, DefaultRootWindow(m_Display), 0, 0, 200, 100, 0, 0,
+                                   WhitePixel(m_Display, DefaultScreen(m_Display)));
+  if (!w) return 0;
+  XStoreName(m_Display, w, title.c_str());
+  XMapRaised(m_Display, w);
   XFlush(m_Display);
-  return sent;
+  return w;
+}
+
+bool X11Client::Activate(unsigned long window) {
+  // Source 2: a pager or task bar, that is, the user's own choice.
+  return m_Display && SendClientMessage(m_Display, DefaultRootWindow(m_Display), window,
+                                        "_NET_ACTIVE_WINDOW", 2,
+                                        SubstructureRedirectMask | SubstructureNotifyMask);
+}
+
+bool X11Client::AskToClose(unsigned long window) {
+  return m_Display &&
+         SendClientMessage(m_Display, window, window, "WM_PROTOCOLS",
+                           static_cast<long>(XInternAtom(m_Display, "WM_DELETE_WINDOW", False)),
+                           NoEventMask);
 }
 
 namespace {

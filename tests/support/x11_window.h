@@ -1,7 +1,8 @@
 // Test helper: a small X client (libX11) that looks at another program's
-// top-level windows on an X server the test runs, and asks them to close
-// the way a window manager does (WM_DELETE_WINDOW), and reads what a window
-// shows. Xlib's headers stay in
+// top-level windows on an X server the test runs (under a window manager's
+// frames too), asks them to close the way a window manager does
+// (WM_DELETE_WINDOW), reads what a window shows, and opens a window of its
+// own to take the focus from them. Xlib's headers stay in
 // x11_window.cpp, whose names (Status, Bool, None ...) are plain macros;
 // a test program that uses this links X11.
 #pragma once
@@ -32,8 +33,19 @@ class X11Client {
 
   bool Connected() const { return m_Display != nullptr; }
 
-  // The first top-level window whose WM_NAME is `title`.
+  // The first window whose WM_NAME is `title`, children before siblings.
   X11WindowInfo Find(const std::string& title);
+
+  // Whether a window manager runs (it names its check window on the root).
+  bool HasWindowManager();
+
+  // Opens and maps a small top-level window titled `title`, which lasts as
+  // long as this client; 0 when it cannot.
+  unsigned long OpenWindow(const std::string& title);
+
+  // Asks the window manager to activate `window` (restoring it when it is
+  // minimised), as a task bar does.
+  bool Activate(unsigned long window);
 
   // Sends the window manager's close request.
   bool AskToClose(unsigned long window);
