@@ -40,6 +40,9 @@ const char kOptions[] =
     "                        %s frames a second)\n"
     "  --screenshot FILE.bmp when the program ends, save its last frame there\n"
     "                        (a 24-bit BMP image of the 240x320 screen)\n"
+    "  --steady              a calmer reading that names the octave by the\n"
+    "                        spectrum's evidence and holds the note while\n"
+    "                        it sounds\n"
     "  --headless            show nothing and use no sound system: scripted\n"
     "                        capture devices and a virtual clock, for tests\n"
     "                        (see ZELVARO_HEADLESS_CAPTURE in the README)\n"
@@ -66,6 +69,7 @@ void PrintUsage() {
 
 struct Options {
   bool Headless = false;
+  bool Steady = false;
   int Scale = 0;
   long Frames = 0;
   int Device = -1;
@@ -101,6 +105,8 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       return 0;
     } else if (a == "--headless") {
       opt.Headless = true;
+    } else if (a == "--steady") {
+      opt.Steady = true;
     } else if (a == "--scale" && !kPocket) {
       const char* v = takeValue();
       if (!ParseWholeNumber(v, 1, 16, &n))
@@ -144,6 +150,7 @@ int Apply(const Options& opt) {
   if (!opt.Input.empty() && !ChooseCaptureRecording(opt.Input, &error))
     return UsageError("--input " + opt.Input + ": " + error);
   ProgramOptions.CloseAfterFrames = static_cast<unsigned long>(opt.Frames);
+  ProgramOptions.SteadyReading = opt.Steady;
   return -1;
 }
 
