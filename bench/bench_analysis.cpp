@@ -1,11 +1,13 @@
 // The analysis's two costly steps on a 4096-sample block at 8000 Hz: the
-// transform and a whole estimate (decision rule 3). Desk only: FFTW 2's
-// real-data transform with the same power loop, to compare our transform with.
+// transform and a whole estimate (decision rule 3), and the steady reading's
+// stage after the estimate. Desk only: FFTW 2's real-data transform with the
+// same power loop, to compare our transform with.
 #include <cmath>
 #include <vector>
 
 #include "analysis.h"
 #include "ratio_reporter.h"
+#include "steady.h"
 
 #if !ZELVARO_POCKET
 #include <rfftw.h>
@@ -47,6 +49,37 @@ void BM_CalcFreq(benchmark::State& state) {
 }
 BENCHMARK(BM_CalcFreq);
 
+// A block on which the steady stage works longest (of a survey of
+// fundamentals, loudest partials and noise): 700 Hz with five partials, so
+// that each of the twelve divisors of the strongest partial is a candidate
+// above 55 Hz, over a little noise.
+std::vector<unsigned char> MakeHardBlock() {
+  std::vector<unsigned char> b(kLen);
+  unsigned noise = 12345;
+  for (unsigned long i = 0; i < kLen; i++) {
+    double t = i / 8000.0, v = 0;
+    for (int h = 1; h <= 5; h++) v += std::sin(2 * M_PI * 700.0 * h * t) * 50.0 / h;
+    noise = noise * 1103515245u + 12345u;
+    v += ((noise >> 16) % 9) - 4.0;
+    b[i] = static_cast<unsigned char>(128 + std::lround(v));
+  }
+  return b;
+}
+
+// The stage alone, on the spectrum the estimate left in `outbuf`.
+void SteadyStage(benchmark::State& state, std::vector<unsigned char> block) {
+  const double raw = calc_freq(block.data(), kLen, 8000, 3, 0);
+  SteadyState held;
+  for (auto _ : state) {
+    double f = SteadyEstimate(held, raw, outbuf, kLen / 2, 8000.0 / kLen, 4);
+    benchmark::DoNotOptimize(f);
+  }
+}
+void BM_SteadyStage(benchmark::State& state) { SteadyStage(state, MakeBlock()); }
+void BM_SteadyStageHard(benchmark::State& state) { SteadyStage(state, MakeHardBlock()); }
+BENCHMARK(BM_SteadyStage);
+BENCHMARK(BM_SteadyStageHard);
+
 #if !ZELVARO_POCKET
 // FFTW 2 on the same windowed block, with the same power loop.
 void BM_Fftw2(benchmark::State& state) {
@@ -72,6 +105,8 @@ BENCHMARK(BM_Fftw2);
 int main(int argc, char** argv) {
   std::vector<RatioReporter::Ratio> ratios = {
       {"estimate / transform (work around it: ratio - 1)", "BM_CalcFreq", "BM_Transform", 1.5},
+      {"steady stage / transform", "BM_SteadyStage", "BM_Transform", 0.5},
+      {"steady stage, hard block / transform", "BM_SteadyStageHard", "BM_Transform", 0.5},
   };
 #if !ZELVARO_POCKET
   ratios.push_back({"own transform / FFTW 2 rfftw_one + power", "BM_Transform", "BM_Fftw2", 3.0});
