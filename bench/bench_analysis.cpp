@@ -66,19 +66,49 @@ std::vector<unsigned char> MakeHardBlock() {
   return b;
 }
 
-// The stage alone, on the spectrum the estimate left in `outbuf`.
-void SteadyStage(benchmark::State& state, std::vector<unsigned char> block) {
+// A change of note inside the window: 220 Hz ending after 40 % of it, then
+// 440 Hz with its second partial loudest. The window's start makes 220 Hz a
+// candidate, which the stage must check against the window's end.
+std::vector<unsigned char> MakeChangeBlock(bool change) {
+  std::vector<unsigned char> b(kLen);
+  for (unsigned long i = 0; i < kLen; i++) {
+    const double t = i / 8000.0;
+    double v = 0;
+    if (!change || i < kLen * 4 / 10)
+      for (int h = 1; h <= 5; h++) v += std::sin(2 * M_PI * 220.0 * h * t) * 40.0 / h;
+    else
+      for (int h = 1; h <= 4; h++) v += std::sin(2 * M_PI * 440.0 * h * t) * (h == 2 ? 50.0 : 20.0);
+    b[i] = static_cast<unsigned char>(128 + std::lround(v));
+  }
+  return b;
+}
+
+// The stage alone, on the spectrum the estimate left in `outbuf`, from the
+// state `before` every time.
+void SteadyStage(benchmark::State& state, std::vector<unsigned char> block,
+                 SteadyState before = SteadyState{}) {
   const double raw = calc_freq(block.data(), kLen, 8000, 3, 0);
-  SteadyState held;
+  SteadyState s = before;
   for (auto _ : state) {
-    double f = SteadyEstimate(held, raw, outbuf, kLen / 2, 8000.0 / kLen, 4);
+    s = before;
+    double f = SteadyEstimate(s, raw, outbuf, kLen / 2, 8000.0 / kLen, block.data(), kLen, 4);
     benchmark::DoNotOptimize(f);
   }
 }
 void BM_SteadyStage(benchmark::State& state) { SteadyStage(state, MakeBlock()); }
 void BM_SteadyStageHard(benchmark::State& state) { SteadyStage(state, MakeHardBlock()); }
+void BM_SteadyStageChange(benchmark::State& state) {
+  // 220 Hz held for a while, then the window of the change.
+  std::vector<unsigned char> before = MakeChangeBlock(false);
+  SteadyState held;
+  for (int i = 0; i < 3; i++)
+    SteadyEstimate(held, calc_freq(before.data(), kLen, 8000, 3, 0), outbuf, kLen / 2,
+                   8000.0 / kLen, before.data(), kLen, 4);
+  SteadyStage(state, MakeChangeBlock(true), held);
+}
 BENCHMARK(BM_SteadyStage);
 BENCHMARK(BM_SteadyStageHard);
+BENCHMARK(BM_SteadyStageChange);
 
 #if !ZELVARO_POCKET
 // FFTW 2 on the same windowed block, with the same power loop.
@@ -107,6 +137,7 @@ int main(int argc, char** argv) {
       {"estimate / transform (work around it: ratio - 1)", "BM_CalcFreq", "BM_Transform", 1.5},
       {"steady stage / transform", "BM_SteadyStage", "BM_Transform", 0.5},
       {"steady stage, hard block / transform", "BM_SteadyStageHard", "BM_Transform", 0.5},
+      {"steady stage, change of note / transform", "BM_SteadyStageChange", "BM_Transform", 0.5},
   };
 #if !ZELVARO_POCKET
   ratios.push_back({"own transform / FFTW 2 rfftw_one + power", "BM_Transform", "BM_Fftw2", 3.0});

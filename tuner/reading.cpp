@@ -76,7 +76,8 @@ int ReadingStep(TunerState& state, PieceSource& source, const TunerSettings& set
         // Fresh estimates it takes the window to slide past a change of note.
         const int settling = (kWindowSize + every * kPieceSize - 1) / (every * kPieceSize);
         f = SteadyEstimate(state.Steady, f, outbuf, kWindowSize / 2,
-                           static_cast<double>(kSampleRate) / kWindowSize, settling);
+                           static_cast<double>(kSampleRate) / kWindowSize, state.wavebuffer,
+                           kWindowSize, settling);
       }
       f = f + f * 0.001 * settings.MeterAdjust;
       out.Fresh = true;
