@@ -14,7 +14,8 @@
 //            it has been named right (catching up with a change of note
 //            that the window still holds the end of is no flip)
 //   late     note onsets at which the steady reading showed the note more
-//            than one fresh estimate after the original did
+//            than one fresh estimate after the original did (each from an
+//            estimate whose window reached past the onset)
 //
 // A frame is judged when it falls 0.6 s to 2.2 s after a note's onset.
 // Notes whose reference names no single note are left out and counted: out
@@ -78,9 +79,11 @@ struct Recording {
 };
 
 // One reading as the screen would show it; Time is when it is shown (the
-// end of the audio read so far).
+// end of the audio read so far), Heard the end of the window its estimate
+// was made from.
 struct Frame {
   double Time = 0;
+  double Heard = 0;
   bool Valid = false;
   bool Fresh = false;
   int Note = 0;  // MIDI note number when valid
@@ -111,13 +114,17 @@ std::vector<Frame> Read(const std::vector<unsigned char>& samples, bool steady) 
   TunerReading r;
   Samples source(samples);
   std::vector<Frame> frames;
+  double heard = 0;
   for (;;) {
     const bool full = state.bufferlen >= kWindowSize;
     const size_t before = source.Position();
     if (ReadingStep(state, source, settings, r) == 0 || source.Position() == before) break;
     if (!full) continue;
+    // A fresh estimate is made before the step reads its piece.
+    if (r.Fresh) heard = static_cast<double>(source.Position() - kPieceSize) / kSampleRate;
     Frame f;
     f.Time = static_cast<double>(source.Position()) / kSampleRate;
+    f.Heard = heard;
     f.Valid = r.Valid;
     f.Fresh = r.Fresh;
     f.Frequency = r.Frequency;
@@ -189,8 +196,10 @@ Tally Judge(const Recording& rec, const std::vector<Frame>& frames, const char* 
   return t;
 }
 
-// When `frames` first show each note of the recording after its onset
-// (< 0: not within the judged span's end).
+// When `frames` first show each note of the recording from an estimate made
+// after its onset (< 0: not within the judged span's end). A frame showing
+// the note from an estimate of the audio before it (a note an octave from
+// the one before, misread) has not heard it yet.
 std::vector<double> FirstShown(const Recording& rec, const std::vector<Frame>& frames) {
   std::vector<double> at;
   for (const NoteInfo& n : rec.Notes) {
@@ -201,7 +210,7 @@ std::vector<double> FirstShown(const Recording& rec, const std::vector<Frame>& f
       continue;
     }
     for (const Frame& f : frames)
-      if (f.Time >= n.Onset && f.Time <= n.Onset + kSpanTo && f.Valid && f.Note == truth) {
+      if (f.Heard > n.Onset && f.Time <= n.Onset + kSpanTo && f.Valid && f.Note == truth) {
         when = f.Time;
         break;
       }
