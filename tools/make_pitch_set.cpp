@@ -33,7 +33,8 @@
 // within 30 dB of the strongest below 4 kHz, located on the Hann-windowed
 // spectrum to a small fraction of a cent, divided by its number; or, when a
 // partial at half (again) or a third of that pitch is within 20 dB of the
-// strongest, that partial.
+// strongest, that partial; or half the pitch when a partial at one and a
+// half times it is (the sound then repeats only every two periods).
 // Samples in a soundfont are not always tuned exactly; this is the pitch the
 // recording really has.
 #include <algorithm>
@@ -389,22 +390,29 @@ void MeasureReference(const std::vector<float>& x, double start, Note& n, double
 
   // Stops one or two octaves or a twelfth below the key (an organ's 16',
   // 32' or 10 2/3' rank) make the note sound that much lower: a partial at
-  // half or a third of the pitch within 20 dB of the strongest. One 20 to
-  // 30 dB down leaves the octave in doubt. Where that partial is also one of
-  // the note before, it must not be fading like that note's end.
+  // half or a third of the pitch within 20 dB of the strongest. So does a
+  // quint a fifth above the key (5 1/3'), a partial at one and a half times
+  // the pitch: with the key's own it repeats only every two periods. One 20
+  // to 30 dB down leaves the octave in doubt. Where that partial is also
+  // one of the note before, it must not be fading like that note's end.
   for (int d : {2, 2, 3}) {
-    double sub_mag = 0, m1 = 0, m2 = 0;
-    const double sub = PeakNear(seg, spectrum, n.Reference / d, 0.01, &sub_mag);
-    Refine(HannSegment(x, from, mid), sub - width, sub + width, &m1);
-    Refine(HannSegment(x, mid, to), sub - width, sub + width, &m2);
-    bool echo = false;
-    for (int k = 1; k <= 8 && before > 0; k++)
-      echo = echo || std::fabs(1200 * std::log2(sub / (k * before))) < 30;
-    if (echo && m2 < 0.5 * m1) continue;
-    if (sub_mag >= 0.1 * strongest) {
-      n.Reference = sub;
+    double pitch = 0, level = 0;
+    for (int j : {1, 3}) {
+      if (j % d == 0) continue;
+      double sub_mag = 0, m1 = 0, m2 = 0;
+      const double sub = PeakNear(seg, spectrum, n.Reference * j / d, 0.01, &sub_mag);
+      Refine(HannSegment(x, from, mid), sub - width, sub + width, &m1);
+      Refine(HannSegment(x, mid, to), sub - width, sub + width, &m2);
+      bool echo = false;
+      for (int k = 1; k <= 8 && before > 0; k++)
+        echo = echo || std::fabs(1200 * std::log2(sub / (k * before))) < 30;
+      if (echo && m2 < 0.5 * m1) continue;
+      if (sub_mag > level) pitch = sub / j, level = sub_mag;
+    }
+    if (level >= 0.1 * strongest) {
+      n.Reference = pitch;
       n.Below *= d;
-    } else if (sub_mag >= 0.03 * strongest) {
+    } else if (level >= 0.03 * strongest) {
       n.Doubtful = true;
     }
   }
