@@ -150,8 +150,11 @@ class SteadyHold : public ::testing::Test {
 };
 
 TEST_F(SteadyHold, ALoneOctaveFlipIsNotShownTwoInARowAre) {
-  for (int i = 0; i < 3; i++) EXPECT_NEAR(Step(low, 110), 110, 0.5) << i;
+  // From the note's second estimate on, as its first agreed with the estimator.
+  EXPECT_NEAR(Step(low, 110), 110, 0.5);
   EXPECT_NEAR(Step(high, 110), 110, 0.5);  // seen once: the held note stays
+  for (int i = 0; i < 2; i++) EXPECT_NEAR(Step(low, 110), 110, 0.5) << i;
+  EXPECT_NEAR(Step(high, 110), 110, 0.5);
   EXPECT_NEAR(Step(low, 110), 110, 0.5);
   EXPECT_NEAR(Step(high, 110), 110, 0.5);
   EXPECT_NEAR(Step(high, 110), 220, 0.5);  // twice running: shown
