@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench install package clean
+.PHONY: all deps configure build run test bench evaluate install package clean
 
 all: build
 
@@ -55,6 +55,13 @@ bench: build
 	$(BUILD)/bench-tuner-frame-desk
 	$(BUILD)/bench-mixer
 	bench/desk-usage --scale 1,2,4 $(BUILD) 20
+
+# The original and the steady reading measured on recordings of sampled
+# instruments, rendered once into $(BUILD)-tools/pitch-set/ (a few minutes).
+evaluate: deps
+	cmake -S . -B $(BUILD)-tools -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVARO_TOOLS=ON \
+	  -DZELVARO_TESTS=OFF -DZELVARO_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-tools -j $(JOBS) --target evaluate-reading
 
 clean:
 	rm -rf $(BUILD)

@@ -1,11 +1,13 @@
 // The analysis's two costly steps on a 4096-sample block at 8000 Hz: the
-// transform and a whole estimate (decision rule 3). Desk only: FFTW 2's
-// real-data transform with the same power loop, to compare our transform with.
+// transform and a whole estimate (decision rule 3), and the steady reading's
+// stage after the estimate. Desk only: FFTW 2's real-data transform with the
+// same power loop, to compare our transform with.
 #include <cmath>
 #include <vector>
 
 #include "analysis.h"
 #include "ratio_reporter.h"
+#include "steady.h"
 
 #if !ZELVARO_POCKET
 #include <rfftw.h>
@@ -47,6 +49,67 @@ void BM_CalcFreq(benchmark::State& state) {
 }
 BENCHMARK(BM_CalcFreq);
 
+// A block on which the steady stage works longest (of a survey of
+// fundamentals, loudest partials and noise): 700 Hz with five partials, so
+// that each of the twelve divisors of the strongest partial is a candidate
+// above 55 Hz, over a little noise.
+std::vector<unsigned char> MakeHardBlock() {
+  std::vector<unsigned char> b(kLen);
+  unsigned noise = 12345;
+  for (unsigned long i = 0; i < kLen; i++) {
+    double t = i / 8000.0, v = 0;
+    for (int h = 1; h <= 5; h++) v += std::sin(2 * M_PI * 700.0 * h * t) * 50.0 / h;
+    noise = noise * 1103515245u + 12345u;
+    v += ((noise >> 16) % 9) - 4.0;
+    b[i] = static_cast<unsigned char>(128 + std::lround(v));
+  }
+  return b;
+}
+
+// A change of note inside the window: 220 Hz ending after 40 % of it, then
+// 440 Hz with its second partial loudest. The window's start makes 220 Hz a
+// candidate, which the stage must check against the window's end.
+std::vector<unsigned char> MakeChangeBlock(bool change) {
+  std::vector<unsigned char> b(kLen);
+  for (unsigned long i = 0; i < kLen; i++) {
+    const double t = i / 8000.0;
+    double v = 0;
+    if (!change || i < kLen * 4 / 10)
+      for (int h = 1; h <= 5; h++) v += std::sin(2 * M_PI * 220.0 * h * t) * 40.0 / h;
+    else
+      for (int h = 1; h <= 4; h++) v += std::sin(2 * M_PI * 440.0 * h * t) * (h == 2 ? 50.0 : 20.0);
+    b[i] = static_cast<unsigned char>(128 + std::lround(v));
+  }
+  return b;
+}
+
+// The stage alone, on the spectrum the estimate left in `outbuf`, from the
+// state `before` every time.
+void SteadyStage(benchmark::State& state, std::vector<unsigned char> block,
+                 SteadyState before = SteadyState{}) {
+  const double raw = calc_freq(block.data(), kLen, 8000, 3, 0);
+  SteadyState s = before;
+  for (auto _ : state) {
+    s = before;
+    double f = SteadyEstimate(s, raw, outbuf, kLen / 2, 8000.0 / kLen, block.data(), kLen, 4);
+    benchmark::DoNotOptimize(f);
+  }
+}
+void BM_SteadyStage(benchmark::State& state) { SteadyStage(state, MakeBlock()); }
+void BM_SteadyStageHard(benchmark::State& state) { SteadyStage(state, MakeHardBlock()); }
+void BM_SteadyStageChange(benchmark::State& state) {
+  // 220 Hz held for a while, then the window of the change.
+  std::vector<unsigned char> before = MakeChangeBlock(false);
+  SteadyState held;
+  for (int i = 0; i < 3; i++)
+    SteadyEstimate(held, calc_freq(before.data(), kLen, 8000, 3, 0), outbuf, kLen / 2,
+                   8000.0 / kLen, before.data(), kLen, 4);
+  SteadyStage(state, MakeChangeBlock(true), held);
+}
+BENCHMARK(BM_SteadyStage);
+BENCHMARK(BM_SteadyStageHard);
+BENCHMARK(BM_SteadyStageChange);
+
 #if !ZELVARO_POCKET
 // FFTW 2 on the same windowed block, with the same power loop.
 void BM_Fftw2(benchmark::State& state) {
@@ -72,6 +135,9 @@ BENCHMARK(BM_Fftw2);
 int main(int argc, char** argv) {
   std::vector<RatioReporter::Ratio> ratios = {
       {"estimate / transform (work around it: ratio - 1)", "BM_CalcFreq", "BM_Transform", 1.5},
+      {"steady stage / transform", "BM_SteadyStage", "BM_Transform", 0.5},
+      {"steady stage, hard block / transform", "BM_SteadyStageHard", "BM_Transform", 0.5},
+      {"steady stage, change of note / transform", "BM_SteadyStageChange", "BM_Transform", 0.5},
   };
 #if !ZELVARO_POCKET
   ratios.push_back({"own transform / FFTW 2 rfftw_one + power", "BM_Transform", "BM_Fftw2", 3.0});

@@ -111,6 +111,7 @@ extern GXKeyList DefaultKeys;  // pocket: the hardware keys, read by Init
 // are the program as it always runs.
 struct FrameOptions {
   unsigned long CloseAfterFrames = 0;  // ask the window to close after this many frames (0: never)
+  bool SteadyReading = false;          // the tuner shows its steady reading
 };
 extern FrameOptions ProgramOptions;
 

@@ -41,6 +41,9 @@ const char kOptions[] =
     "                        %s frames a second)\n"
     "  --screenshot FILE.bmp when the program ends, save its last frame there\n"
     "                        (a 24-bit BMP image of the 240x320 screen)\n"
+    "  --steady              a calmer reading that names the octave by the\n"
+    "                        spectrum's evidence and holds the note while\n"
+    "                        it sounds\n"
     "  --headless            show nothing and use no sound system: scripted\n"
     "                        capture devices and a virtual clock, for tests\n"
     "                        (see ZELVARO_HEADLESS_CAPTURE in the README)\n"
@@ -73,6 +76,7 @@ void PrintUsage() {
 
 struct Options {
   bool Headless = false;
+  bool Steady = false;
   int Scale = 0;
   long Frames = 0;
   int Device = -1;
@@ -112,6 +116,8 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       return 0;
     } else if (a == "--headless") {
       opt.Headless = true;
+    } else if (a == "--steady") {
+      opt.Steady = true;
     } else if (a == "--scale" && !kPocket) {
       const char* v = takeValue();
       if (!ParseWholeNumber(v, 1, 16, &n))
@@ -161,6 +167,7 @@ int Apply(const Options& opt) {
   ProgramOptions.CloseAfterFrames = static_cast<unsigned long>(opt.Frames);
   SetPrefsFile(opt.Settings);
   platform::SetApplicationId(ZELVARO_APP_ID);
+  ProgramOptions.SteadyReading = opt.Steady;
   return -1;
 }
 

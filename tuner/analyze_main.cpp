@@ -43,6 +43,9 @@ const char kUsage[] =
     "  --list-devices  list the capture devices with their ids\n"
     "  --every-piece   make a fresh estimate for every reading (the screen\n"
     "                  estimates on every second one and repeats it between)\n"
+    "  --steady        the steady reading: the octave named by the spectrum's\n"
+    "                  evidence, the note held while it sounds, its cents\n"
+    "                  averaged over the last fresh estimates\n"
     "  --json          print one JSON object per line instead\n"
     "  --trigger N     trigger level 0 (off) to 3: the lit segments a reading\n"
     "                  needs to count (default: from the settings, else 1)\n"
@@ -140,6 +143,8 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       opt.EveryPiece = true;
     } else if (a == "--json") {
       opt.Json = true;
+    } else if (a == "--steady") {
+      opt.Settings.Steady = true;
     } else if (a == "--trigger") {
       const char* v = take_value();
       if (!ParseWholeNumber(v, 0, 3, &opt.Settings.TriggerLevel))

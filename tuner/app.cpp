@@ -227,6 +227,7 @@ int PaintTunerFrame(CDib* screen, PieceSource& source, TunerReading* shown) {
   settings.TriggerLevel = TriggerLevel;
   settings.MeterAdjust = MeterAdjust;
   settings.AdjustMode = AdjustMode;
+  settings.Steady = ProgramOptions.SteadyReading;
   TunerReading reading;
   if (!ReadingStep(Tuner, source, settings, reading)) return 0;
   DrawTunerScreen(screen, reading, Tuner.bufferlen >= kWindowSize);

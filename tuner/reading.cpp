@@ -72,6 +72,13 @@ int ReadingStep(TunerState& state, PieceSource& source, const TunerSettings& set
     const int every = settings.EstimateEvery > 0 ? settings.EstimateEvery : 1;
     if (state.Counter % every == 0) {
       f = calc_freq(state.wavebuffer, kWindowSize, kSampleRate, 3, 0);
+      if (settings.Steady) {
+        // Fresh estimates it takes the window to slide past a change of note.
+        const int settling = (kWindowSize + every * kPieceSize - 1) / (every * kPieceSize);
+        f = SteadyEstimate(state.Steady, f, outbuf, kWindowSize / 2,
+                           static_cast<double>(kSampleRate) / kWindowSize, state.wavebuffer,
+                           kWindowSize, settling);
+      }
       f = f + f * 0.001 * settings.MeterAdjust;
       out.Fresh = true;
     }

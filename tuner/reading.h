@@ -4,6 +4,7 @@
 // the returned reading; the terminal tuner prints it.
 #pragma once
 
+#include "steady.h"
 #include "variant.h"
 
 // Where the pieces come from: the capture thread, a recording, a script.
@@ -29,6 +30,7 @@ struct TunerSettings {
   // (every second frame on the desk, every third on the pocket); 1 estimates
   // on every frame.
   int EstimateEvery = kPocket ? 3 : 2;
+  bool Steady = false;   // the steady reading (see SteadyEstimate)
 };
 
 // State carried from one step to the next. A new object starts in the
@@ -39,6 +41,7 @@ struct TunerState {
   double LastFrequency = 0.0; // frequency shown by the previous frame
   int Counter = 0;            // analysis counter
   int Level = 0;              // signal level 0..128 of the last piece
+  SteadyState Steady;         // the steady reading's held note
 };
 
 struct TunerReading {

@@ -188,7 +188,7 @@ TEST_F(Program, HelpListsTheOptionsOfEachProgramAndVersionNamesIt) {
   auto desk = Run(kDesk, "", "--help");
   EXPECT_EQ(desk.Status, 0);
   for (const char* option : {"--scale", "--device", "--input", "--frames", "--screenshot",
-                             "--headless", "--settings", "--help", "--version"})
+                             "--steady", "--headless", "--settings", "--help", "--version"})
     EXPECT_NE(desk.Out.find(option), std::string::npos) << option;
   auto pocket = Run(kPocket, "", "-h");
   EXPECT_EQ(pocket.Status, 0);
@@ -315,6 +315,28 @@ TEST_F(Program, AnUnusableConfigurationFolderIsOneLineOnStderrAndTheRunEndsWell)
     }
     // ~/.config stands in for the relative folder.
     EXPECT_EQ(ReadFile(home.Path() + "/.config/zelvaro/PREFS.DAT"), kBuiltInPrefs) << program;
+  }
+}
+
+TEST_F(Program, SteadyShowsTheOctaveWhoseOwnPartialsItHears) {
+  // 440 Hz whose even partials are the loudest: the original reading names
+  // the octave above (band 5 of the spectrum red), the steady one A 440.
+  WriteFile(dir.File("even.wav"),
+            WaveImage(Tone({{440, 0.08}, {880, 0.4}, {1320, 0.04}, {1760, 0.24}, {2200, 0.02},
+                            {2640, 0.14}},
+                           8000, 1.0),
+                      1, 8000, 16));
+  for (const std::string& program : {kDesk, kPocket}) {
+    for (const bool steady : {false, true}) {
+      std::remove(dir.File("shot.bmp").c_str());
+      auto r = Run(program, "",
+                   std::string("--headless --frames 30 --screenshot shot.bmp --input even.wav") +
+                       (steady ? " --steady" : ""));
+      EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
+      const Picture shot = ReadBmp24(dir.File("shot.bmp"));
+      EXPECT_EQ(NotTheTunerOnA440(shot) == "", steady) << program << " " << steady;
+      EXPECT_EQ(IsRed(shot.At(155, 257)), !steady) << program << " " << steady;  // band 5
+    }
   }
 }
 

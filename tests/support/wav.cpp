@@ -119,6 +119,13 @@ std::vector<unsigned char> FmtChunk(int tag, int channels, int rate, int bits) {
   return fmt;
 }
 
+std::vector<double> Tone(const std::vector<Partial>& partials, int rate, double seconds) {
+  std::vector<double> s(static_cast<size_t>(seconds * rate), 0.0);
+  for (size_t i = 0; i < s.size(); i++)
+    for (const Partial& p : partials) s[i] += p.Amplitude * std::sin(2 * M_PI * p.Frequency * i / rate);
+  return s;
+}
+
 std::vector<double> Sine(double frequency, double amplitude, int rate, double seconds,
                          int channels) {
   size_t frames = static_cast<size_t>(seconds * rate);

@@ -36,6 +36,10 @@ std::vector<unsigned char> RiffImage(const std::vector<Chunk>& chunks, bool pad 
 // rate and bits, with block align and byte rate computed from them.
 std::vector<unsigned char> FmtChunk(int tag, int channels, int rate, int bits);
 
+// A mono sum of partials as -1..1 samples: each {frequency in Hz, amplitude
+// as a part of full scale}.
+std::vector<double> Tone(const std::vector<Partial>& partials, int rate, double seconds);
+
 // A mono or multichannel sine as interleaved -1..1 samples (same on every channel).
 std::vector<double> Sine(double frequency, double amplitude, int rate, double seconds,
                          int channels = 1);

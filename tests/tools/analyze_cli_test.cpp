@@ -173,6 +173,28 @@ TEST_F(AnalyzeCli, AdjustmentFromTheOptionAndFromTheSettingsFile) {
   EXPECT_NEAR(lines[0].Freq, 442.2, 0.1);
 }
 
+TEST_F(AnalyzeCli, SteadyNamesTheOctaveTheSpectrumShows) {
+  // 220 Hz whose even partials are the loudest: the estimator names the
+  // octave above; the steady reading finds the fundamental and its odd
+  // partials.
+  auto img = WaveImage(Tone({{220, 0.08}, {440, 0.4}, {660, 0.04}, {880, 0.24}, {1100, 0.02},
+                             {1320, 0.14}},
+                            8000, 1.5),
+                       1, 8000, 16);
+  const std::string file = Wave("even.wav", img);
+  auto original = ParseLines(Run(file).Out);
+  auto steady = ParseLines(Run("--steady " + file).Out);
+  ASSERT_EQ(original.size(), 15u);
+  ASSERT_EQ(steady.size(), original.size());
+  for (size_t i = 0; i < original.size(); i++) {
+    EXPECT_EQ(original[i].Note, "A4") << i;
+    EXPECT_EQ(steady[i].Note, "A3") << i;
+    EXPECT_NEAR(1200 * std::log2(steady[i].Freq / 220.0), 0.0, 1.0) << i;
+    EXPECT_EQ(steady[i].Time, original[i].Time) << i;
+  }
+  EXPECT_NE(Run("--help").Out.find("--steady"), std::string::npos);
+}
+
 TEST_F(AnalyzeCli, BadInputIsAOneLineErrorWithStatusTwo) {
   auto good = WaveImage(Sine(440.0, 0.6, 8000, 1.0), 1, 8000, 16);
   auto truncated = good;
