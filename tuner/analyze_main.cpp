@@ -54,9 +54,10 @@ const char kUsage[] =
     "\n"
     "Input: RIFF WAVE, PCM 8/16/24/32-bit or 32-bit float, any rate and number\n"
     "of channels (mixed down and converted to 8000 Hz 8-bit mono).\n"
-    "Exit status: 0 on success, 2 on a bad option, an unreadable file, or no\n"
-    "capture device that works, 3 when the capture device went away during a\n"
-    "live run (the readings until then are printed).\n";
+    "Exit status: 0 on success, 2 on a bad option, an unreadable file, no\n"
+    "capture device that works, or output that cannot be written, 3 when the\n"
+    "capture device went away during a live run (the readings until then are\n"
+    "printed). A reader that stops reading (| head) ends the program quietly.\n";
 
 constexpr int kExitError = 2;
 constexpr int kExitDeviceLost = 3;
@@ -171,7 +172,9 @@ int ParseOptions(int argc, char** argv, Options& opt) {
   return -1;
 }
 
-void PrintReading(const Options& opt, const TunerReading& r, double time) {
+// Prints one reading; false when standard output refused it, with errno
+// telling why.
+bool PrintReading(const Options& opt, const TunerReading& r, double time) {
   char name[4] = "";
   int octave = 0;
   bool named = r.Valid && ScientificName(r, name, sizeof name, &octave);
@@ -181,18 +184,33 @@ void PrintReading(const Options& opt, const TunerReading& r, double time) {
   int cents = r.Valid ? r.Cents : 0;
 
   if (opt.Json) {
-    std::printf("{\"time\":%.3f,\"frequency\":%.3f,\"valid\":%s,\"note\":", time, freq,
-                r.Valid ? "true" : "false");
+    char note[40];
     if (named)
-      std::printf("\"%s\",\"name\":\"%s\",\"octave\":%d", pitch, name, octave);
+      std::snprintf(note, sizeof note, "\"%s\",\"name\":\"%s\",\"octave\":%d", pitch, name,
+                    octave);
     else
-      std::printf("null,\"name\":null,\"octave\":null");
-    std::printf(",\"cents\":%d,\"nearest\":%.2f,\"segments\":%d,\"level\":%d,\"fresh\":%s}\n",
-                cents, r.Valid ? r.Nearest : 0.0f, r.Bars, r.Level, r.Fresh ? "true" : "false");
-  } else {
-    std::printf("%8.3f s  %8.2f Hz  %-4s %+4d cents  %2d/10\n", time, freq, pitch, cents, r.Bars);
+      std::snprintf(note, sizeof note, "null,\"name\":null,\"octave\":null");
+    return std::printf(
+               "{\"time\":%.3f,\"frequency\":%.3f,\"valid\":%s,\"note\":%s,\"cents\":%d,"
+               "\"nearest\":%.2f,\"segments\":%d,\"level\":%d,\"fresh\":%s}\n",
+               time, freq, r.Valid ? "true" : "false", note, cents, r.Valid ? r.Nearest : 0.0f,
+               r.Bars, r.Level, r.Fresh ? "true" : "false") >= 0;
   }
+  return std::printf("%8.3f s  %8.2f Hz  %-4s %+4d cents  %2d/10\n", time, freq, pitch, cents,
+                     r.Bars) >= 0;
 }
+
+// The end of a run whose output stopped at a failed write (`error`, an
+// errno value): a reader that closed its end of a pipe (`| head`) wanted
+// no more and hears nothing; anything else is an error.
+int WriteFailed(int error) {
+  if (error == EPIPE) return 0;
+  std::fprintf(stderr, "zelvaro-analyze: cannot write the readings: %s\n", std::strerror(error));
+  return kExitError;
+}
+
+// Flushes standard output; 0, or the errno value of the failed write.
+int FlushOutput() { return std::fflush(stdout) == 0 ? 0 : errno; }
 
 // Live input ---------------------------------------------------------------------
 
@@ -261,6 +279,7 @@ int RunLive(const Options& opt) {
   double analysed_end = 0.0;
   unsigned long consumed = 0;  // bytes of audio read so far
   int lines = 0;
+  int write_error = 0;
   bool lost = false;
   const DWORD start = timeGetTime();
   unsigned char piece[kPieceSize];
@@ -272,24 +291,27 @@ int RunLive(const Options& opt) {
     // Looked at before the ring is drained: the worker raises the event only
     // after storing the device's last block.
     lost = g_DeviceLost;
-    while (g_WaveIn.ReadData(piece, kPieceSize)) {
+    while (!write_error && g_WaveIn.ReadData(piece, kPieceSize)) {
       bool steady = state.bufferlen >= kWindowSize;
       OnePiece source(piece);
       ReadingStep(state, source, opt.Settings, reading);
       if (steady) {
         if (reading.Fresh) analysed_end = static_cast<double>(consumed) / kSampleRate;
-        PrintReading(opt, reading, analysed_end);
-        std::fflush(stdout);
+        if (!PrintReading(opt, reading, analysed_end))
+          write_error = errno;
+        else
+          write_error = FlushOutput();
         lines++;
       }
       consumed += kPieceSize;
     }
-    if (quit || lost) break;
+    if (quit || lost || write_error) break;
     if (opt.Seconds > 0 && timeGetTime() - start >= static_cast<DWORD>(opt.Seconds * 1000)) break;
     Sleep(10);
   }
   g_WaveIn.StopThread();
   calc_end();
+  if (write_error) return WriteFailed(write_error);
   if (lost) {
     std::fprintf(stderr, "zelvaro-analyze: the capture device went away after %.3f s of audio\n",
                  static_cast<double>(consumed) / kSampleRate);
@@ -317,6 +339,7 @@ int AnalyzeFile(const Options& opt) {
   TunerReading reading;
   double analysed_end = 0.0;  // end of the window the shown estimate covers
   int lines = 0;
+  int write_error = 0;
   for (;;) {
     size_t before = source.Position();
     bool steady = state.bufferlen >= kWindowSize;
@@ -326,11 +349,15 @@ int AnalyzeFile(const Options& opt) {
       continue;
     }
     if (reading.Fresh) analysed_end = static_cast<double>(before) / kSampleRate;
-    PrintReading(opt, reading, analysed_end);
+    if (!PrintReading(opt, reading, analysed_end)) {
+      write_error = errno;
+      break;
+    }
     lines++;
   }
-  std::fflush(stdout);
+  if (!write_error) write_error = FlushOutput();
   calc_end();
+  if (write_error) return WriteFailed(write_error);
   if (lines == 0)
     std::fprintf(stderr,
                  "zelvaro-analyze: %s: too short for a reading (at least %.3f s of audio needed)\n",
@@ -355,7 +382,11 @@ int main(int argc, char** argv) {
       return kExitError;
     }
   }
-  if (opt.ListDevices) return ListDevices();
+  if (opt.ListDevices) {
+    status = ListDevices();
+    int write_error = FlushOutput();
+    return write_error ? WriteFailed(write_error) : status;
+  }
   if (opt.Live) return RunLive(opt);
   return AnalyzeFile(opt);
 }

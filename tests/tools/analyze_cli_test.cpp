@@ -214,6 +214,25 @@ TEST_F(AnalyzeCli, OptionsAndHelp) {
   EXPECT_NE(unknown.Err.find("unknown option '--frobnicate'"), std::string::npos) << unknown.Err;
 }
 
+TEST_F(AnalyzeCli, AFailedWriteIsAnErrorAndAClosedPipeEndsQuietly) {
+  // 20 s of JSON lines overflow a pipe's buffer long before the end.
+  std::string file = Wave("long.wav", WaveImage(Sine(440.0, 0.6, 8000, 20.0), 1, 8000, 16));
+  for (const std::string& args : {file, std::string("--headless --live --seconds 2")}) {
+    auto full = RunCommand("cd " + ShellQuote(dir.Path()) + " && ZELVARO_HEADLESS_CAPTURE=tone=440 " +
+                           ShellQuote(kAnalyze) + " --json " + args + " > /dev/full");
+    EXPECT_EQ(full.Status, 2) << args;
+    EXPECT_NE(full.Err.find("cannot write the readings: No space left on device"),
+              std::string::npos)
+        << args << ": " << full.Err;
+  }
+  // With SIGPIPE ignored the program sees the closed pipe as a failed write.
+  auto piped = RunCommand("cd " + ShellQuote(dir.Path()) + " && (trap '' PIPE; " +
+                          ShellQuote(kAnalyze) + " --json " + file +
+                          "; echo $? > status) | head -c 100 > /dev/null");
+  EXPECT_EQ(piped.Err, "");
+  EXPECT_EQ(ReadFileText(dir.File("status")), "0\n");
+}
+
 TEST_F(AnalyzeCli, ARecordingShorterThanTheWindowSaysSo) {
   auto r = Run(Wave("short.wav", WaveImage(Sine(440.0, 0.6, 8000, 0.3), 1, 8000, 16)));
   EXPECT_EQ(r.Status, 0);
