@@ -20,7 +20,8 @@ void ReadPrefsFrom(const std::string& path);
 
 // Stores both settings to PrefsPath(), atomically: the bytes go to a
 // temporary file in the same folder that then replaces PREFS.DAT, so a crash
-// or a full disk never leaves a damaged file. A failure is reported on
-// stderr; the return value says whether the file was written.
+// or a full disk never leaves a damaged file. A file that already holds
+// these two settings is not rewritten. A failure is reported on stderr; the
+// return value says whether the file holds the settings.
 bool WritePrefs();
 bool WritePrefsTo(const std::string& path);
