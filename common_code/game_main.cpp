@@ -10,6 +10,7 @@
 #include "cmdline.h"
 #include "PPCAPI.h"
 #include "platform/backend.h"
+#include "platform/files.h"
 #include "platform/mmsystem.h"
 #include "platform/resources.h"
 
@@ -39,7 +40,8 @@ const char kOptions[] =
     "  --frames N            close the window after N frames (the screen draws\n"
     "                        %s frames a second)\n"
     "  --screenshot FILE.bmp when the program ends, save its last frame there\n"
-    "                        (a 24-bit BMP image of the 240x320 screen)\n"
+    "                        (a 24-bit BMP image of the 240x320 screen; a new\n"
+    "                        file or one that replaces a regular file)\n"
     "  --headless            show nothing and use no sound system: scripted\n"
     "                        capture devices and a virtual clock, for tests\n"
     "                        (see ZELVARO_HEADLESS_CAPTURE in the README)\n"
@@ -134,6 +136,16 @@ int ParseOptions(int argc, char** argv, Options& opt) {
   return -1;
 }
 
+// A screenshot replaces only a regular file: says so and returns true when
+// something else (a device, a FIFO, a link, a folder) stands at `path`.
+bool ScreenshotRefused(const std::string& path) {
+  std::string what;
+  if (path.empty() || MayReplaceWithFile(path, &what)) return false;
+  std::fprintf(stderr, "%s: --screenshot %s: %s stands there; give a new or a regular file\n",
+               kProgram, path.c_str(), what.c_str());
+  return true;
+}
+
 // Puts the options into effect; -1 to go on, else the exit status.
 int Apply(const Options& opt) {
   std::string error;
@@ -144,7 +156,7 @@ int Apply(const Options& opt) {
   if (!opt.Input.empty() && !ChooseCaptureRecording(opt.Input, &error))
     return UsageError("--input " + opt.Input + ": " + error);
   ProgramOptions.CloseAfterFrames = static_cast<unsigned long>(opt.Frames);
-  return -1;
+  return ScreenshotRefused(opt.Screenshot) ? 1 : -1;
 }
 
 }  // namespace
@@ -167,6 +179,8 @@ int main(int argc, char** argv) {
     if (!app.screen.m_Bits) {
       std::fprintf(stderr, "%s: --screenshot %s: no frame was shown\n", kProgram,
                    opt.Screenshot.c_str());
+      status = 1;
+    } else if (ScreenshotRefused(opt.Screenshot)) {
       status = 1;
     } else if (!SaveBitmap(&app.screen, opt.Screenshot.c_str())) {
       std::fprintf(stderr, "%s: --screenshot %s: the file could not be written\n", kProgram,

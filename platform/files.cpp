@@ -66,3 +66,21 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
   if (error) *error = std::string(step) + ": " + std::strerror(errno);
   return false;
 }
+
+bool MayReplaceWithFile(const std::string& path, std::string* why) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return true;
+  if (why) {
+    if (S_ISDIR(st.st_mode))
+      *why = "a directory";
+    else if (S_ISLNK(st.st_mode))
+      *why = "a symbolic link";
+    else if (S_ISFIFO(st.st_mode))
+      *why = "a FIFO";
+    else if (S_ISSOCK(st.st_mode))
+      *why = "a socket";
+    else
+      *why = "a device";
+  }
+  return false;
+}

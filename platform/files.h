@@ -22,3 +22,8 @@ std::string ExecutableFolder();
 // returned and `error` says which step failed and why.
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
                          std::string* error);
+
+// Whether a new file may take `path`'s place: nothing stands there, or a
+// regular file does (a symbolic link is not followed). False with *why
+// naming what stands there otherwise ("a directory", "a device" ...).
+bool MayReplaceWithFile(const std::string& path, std::string* why);

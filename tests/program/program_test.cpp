@@ -8,6 +8,7 @@
 // beside the program, which these tests run from a copy in their folder).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -212,6 +213,25 @@ TEST_F(Program, HeadlessRunsTuneTheirInputCloseAfterTheirFramesAndSaveTheLast) {
   auto unwritable = Run(kDesk, "", "--headless --frames 2 --screenshot no/such/folder/shot.bmp");
   EXPECT_EQ(unwritable.Status, 1);
   EXPECT_NE(unwritable.Err.find("could not be written"), std::string::npos) << unwritable.Err;
+}
+
+TEST_F(Program, AScreenshotReplacesNothingButARegularFile) {
+  WriteFile(dir.File("victim"), {'v'});
+  ASSERT_EQ(symlink(dir.File("victim").c_str(), dir.File("link.bmp").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.File("fifo.bmp").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir.File("folder.bmp").c_str(), 0700), 0);
+  struct Case {
+    std::string path, says;
+  } cases[] = {{"link.bmp", "a symbolic link"}, {"fifo.bmp", "a FIFO"}, {"folder.bmp", "a directory"}};
+  for (const Case& c : cases) {
+    auto r = Run(kDesk, "", "--headless --frames 2 --screenshot " + c.path);
+    EXPECT_EQ(r.Status, 1) << c.path;
+    EXPECT_NE(r.Err.find("--screenshot " + c.path + ": " + c.says), std::string::npos) << r.Err;
+  }
+  struct stat st {};
+  EXPECT_TRUE(lstat(dir.File("link.bmp").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  EXPECT_TRUE(lstat(dir.File("fifo.bmp").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+  EXPECT_EQ(ReadFile(dir.File("victim")), std::vector<unsigned char>{'v'});
 }
 
 TEST_F(Program, AStopSignalClosesTheWindowAndTheProgramEndsWell) {
