@@ -60,9 +60,9 @@ void PrintUsage() {
       "\nOnly one %s runs at a time: starting it again brings the\n"
       "running one to the front.\n"
       "\nExit status: 0 when the window was closed or another instance was\n"
-      "brought forward, 1 when the program could not start or the screenshot\n"
-      "could not be written, 2 for a bad option or an unusable --device or\n"
-      "--input.\n",
+      "brought forward, 1 when the program could not start (or the running\n"
+      "instance did not answer) or the screenshot could not be written, 2 for\n"
+      "a bad option or an unusable --device or --input.\n",
       kProgram);
 }
 

@@ -246,6 +246,30 @@ TEST_F(Program, AStopSignalClosesTheWindowAndTheProgramEndsWell) {
   EXPECT_EQ(StopProcess(pid, SIGTERM, 10000), 0) << ReadFileText(dir.File("err"));
 }
 
+TEST_F(Program, ALockHolderThatDoesNotAnswerIsNamedAndTheSecondStartFails) {
+  const std::string lock = runtime.Path() + "/zelvaro-desk.lock";
+  // A frozen instance (its socket still takes connections) and a process
+  // that holds the lock without listening at all.
+  pid_t frozen = StartProcess({kDesk, "--headless"}, {"XDG_RUNTIME_DIR=" + runtime.Path()},
+                              dir.File("out"), dir.File("err"));
+  ASSERT_GT(frozen, 0);
+  const std::string socket = runtime.Path() + "/zelvaro-desk.socket";
+  ASSERT_TRUE(WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }, 10000));
+  kill(frozen, SIGSTOP);
+  auto second = Run(kDesk, "", "--headless --frames 2");
+  kill(frozen, SIGCONT);
+  EXPECT_EQ(StopProcess(frozen, SIGTERM, 10000), 0);
+  pid_t holder = StartProcess({"flock", "--no-fork", lock, "sleep", "30"}, {}, "", "");
+  ASSERT_TRUE(WaitFor([&] { return system(("flock -n " + lock + " true").c_str()) != 0; }, 5000));
+  auto third = Run(kDesk, "", "--headless --frames 2");
+  StopProcess(holder, SIGKILL, 5000);
+  for (const CommandResult& r : {second, third}) {
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_EQ(r.Err, "zelvaro-desk: another zelvaro-desk holds the lock " + lock +
+                         " and does not answer\n");
+  }
+}
+
 // SDL's dummy drivers -----------------------------------------------------------------------
 
 TEST_F(Program, OnSdlsDummyDriversBothProgramsTuneTheDiskRecordingAndKeepTheirSettings) {
