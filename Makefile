@@ -38,6 +38,7 @@ bench: build
 	$(BUILD)/bench-tuner-frame-desk
 	$(BUILD)/bench-mixer
 	bench/desk-usage $(BUILD) 20
+	bench/analyze-memory $(BUILD) 10
 
 clean:
 	rm -rf $(BUILD)

@@ -52,8 +52,9 @@ const char kUsage[] =
     "                  sound system (for tests; see ZELVARO_HEADLESS_CAPTURE)\n"
     "  -h, --help      show this help\n"
     "\n"
-    "Input: RIFF WAVE, PCM 8/16/24/32-bit or 32-bit float, any rate and number\n"
-    "of channels (mixed down and converted to 8000 Hz 8-bit mono).\n"
+    "Input: RIFF WAVE, PCM 8/16/24/32-bit or 32-bit float, 1000 Hz to 1 MHz,\n"
+    "any number of channels (mixed down and converted to 8000 Hz 8-bit mono),\n"
+    "read as it is analysed: any length, from a file or a pipe (/dev/stdin).\n"
     "Exit status: 0 on success, 2 on a bad option, an unreadable file, no\n"
     "capture device that works, or output that cannot be written, 3 when the\n"
     "capture device went away during a live run (the readings until then are\n"
@@ -74,20 +75,20 @@ struct Options {
   TunerSettings Settings;
 };
 
-// Reads exactly `len` bytes per call from a decoded recording.
+// Reads exactly `len` bytes per call from a recording as it is decoded; the
+// tail shorter than a piece is never used.
 class RecordingSource : public PieceSource {
  public:
-  explicit RecordingSource(const std::vector<unsigned char>& samples) : m_Samples(samples) {}
+  explicit RecordingSource(WaveReader& reader) : m_Reader(reader) {}
   int ReadData(unsigned char* dest, unsigned long len) override {
-    if (m_Samples.size() - m_Pos < len) return 0;
-    std::memcpy(dest, m_Samples.data() + m_Pos, len);
+    if (m_Reader.Read(dest, len) < len) return 0;
     m_Pos += len;
     return 1;
   }
   size_t Position() const { return m_Pos; }
 
  private:
-  const std::vector<unsigned char>& m_Samples;
+  WaveReader& m_Reader;
   size_t m_Pos = 0;
 };
 
@@ -327,14 +328,14 @@ int RunLive(const Options& opt) {
 }
 
 int AnalyzeFile(const Options& opt) {
-  std::vector<unsigned char> samples;
+  WaveReader reader;
   std::string error;
-  if (!LoadWaveToMono8(opt.File, kSampleRate, samples, nullptr, &error)) {
+  if (!reader.Open(opt.File, kSampleRate, &error)) {
     std::fprintf(stderr, "zelvaro-analyze: %s: %s\n", opt.File.c_str(), error.c_str());
     return kExitError;
   }
 
-  RecordingSource source(samples);
+  RecordingSource source(reader);
   TunerState state;
   TunerReading reading;
   double analysed_end = 0.0;  // end of the window the shown estimate covers
@@ -358,6 +359,16 @@ int AnalyzeFile(const Options& opt) {
   if (!write_error) write_error = FlushOutput();
   calc_end();
   if (write_error) return WriteFailed(write_error);
+  if (!reader.Error().empty()) {
+    std::fprintf(stderr, "zelvaro-analyze: %s: %s\n", opt.File.c_str(), reader.Error().c_str());
+    return kExitError;
+  }
+  if (size_t missing = reader.MissingFrames())
+    std::fprintf(stderr,
+                 "zelvaro-analyze: %s: cut short: the data chunk claims %zu sample frames, the "
+                 "file holds %zu (%.3f s); analysed those\n",
+                 opt.File.c_str(), reader.FramesRead() + missing, reader.FramesRead(),
+                 static_cast<double>(reader.FramesRead()) / reader.Info().Rate);
   if (lines == 0)
     std::fprintf(stderr,
                  "zelvaro-analyze: %s: too short for a reading (at least %.3f s of audio needed)\n",

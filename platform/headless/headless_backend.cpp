@@ -208,6 +208,10 @@ class Headless : public platform::Backend {
  public:
   Headless() { ResetDevices(); }
   const char* Name() const override { return "headless"; }
+  std::string SetupProblem() override {
+    std::lock_guard<std::mutex> lk(m_Mutex);
+    return m_SetupProblem;
+  }
 
   uint32_t Milliseconds() override { return static_cast<uint32_t>(m_Now.load()); }
 
@@ -415,6 +419,7 @@ class Headless : public platform::Backend {
   std::atomic<bool> m_WarnedBusy{false};
   std::atomic<bool> m_Awake{false};
   std::string m_ProgramFolder;  // "": the program file's folder
+  std::string m_SetupProblem;   // why ZELVARO_HEADLESS_CAPTURE gave no devices
   std::atomic<uint64_t> m_IdleResets{0};
   std::recursive_mutex m_Advance;
 };
@@ -521,11 +526,9 @@ bool Headless::ResetDevices() {
   std::vector<CaptureScript> scripts;
   const char* env = std::getenv("ZELVARO_HEADLESS_CAPTURE");
   std::string error;
-  if (env && *env && !ParseCaptureScripts(env, &scripts, &error)) {
-    std::fprintf(stderr, "headless: ZELVARO_HEADLESS_CAPTURE: %s\n", error.c_str());
-    scripts.clear();
-  }
+  if (env && *env && !ParseCaptureScripts(env, &scripts, &error)) scripts.clear();
   std::lock_guard<std::mutex> lk(m_Mutex);
+  m_SetupProblem = error.empty() ? "" : "ZELVARO_HEADLESS_CAPTURE: " + error;
   m_Boxes.clear();
   m_Answer.store(0);
   m_Events.clear();

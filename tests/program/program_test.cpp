@@ -169,6 +169,12 @@ TEST_F(Program, HelpListsTheOptionsOfEachProgram) {
 
 TEST_F(Program, BadOptionsAreAOneLineErrorWithStatusTwo) {
   WriteFile(dir.File("junk.wav"), {'R', 'I', 'F', 'F'});
+  // A header claiming 2 GB of 8 kHz sound (some 37 hours) over nothing.
+  std::vector<unsigned char> huge = WaveImage({}, 1, 8000, 16);
+  huge[40] = huge[41] = huge[42] = 0;
+  huge[43] = 0x80;
+  WriteFile(dir.File("huge.wav"), huge);
+  std::filesystem::resize_file(dir.File("huge.wav"), (1ull << 31) + 44);
   struct Case {
     std::string program, env, args, says;
   } cases[] = {
@@ -183,6 +189,11 @@ TEST_F(Program, BadOptionsAreAOneLineErrorWithStatusTwo) {
        "--device 5: no capture device with id 5 (ids 0 to 1)"},
       {kDesk, "", "--headless --input missing.wav", "--input missing.wav: "},
       {kDesk, "", "--headless --input junk.wav", "--input junk.wav: "},
+      {kDesk, "", "--headless --input .", "--input .: Is a directory"},
+      {kDesk, "", "--headless --input /dev/zero", "--input /dev/zero: not a RIFF WAVE file"},
+      {kDesk, "", "--headless --input huge.wav", "--input huge.wav: too long: more than 3600 s"},
+      {kDesk, "ZELVARO_HEADLESS_CAPTURE=wav=.", "--headless",
+       "ZELVARO_HEADLESS_CAPTURE: .: Is a directory"},
       {kPocket, "", "--scale 2", "unknown option '--scale'"},
   };
   for (const Case& c : cases) {
