@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis.h"
+#include "capturewatch.h"
 #include "cmdline.h"
 #include "platform/backend.h"
 #include "platform/mmsystem.h"
@@ -37,7 +38,9 @@ const char kUsage[] =
     "Options:\n"
     "  --live          listen to a capture device (8000 Hz, 8-bit mono, in\n"
     "                  blocks of 512 bytes like the tuner) until Ctrl-C\n"
-    "  --seconds S     with --live: stop after S seconds\n"
+    "  --seconds S     with --live: stop after S seconds (of wall-clock time,\n"
+    "                  whatever the device does; a device silent for 2 s is\n"
+    "                  named on stderr)\n"
     "  --device ID     with --live: the capture device to use (default: the\n"
     "                  system's default device, else the first that opens)\n"
     "  --list-devices  list the capture devices with their ids\n"
@@ -218,9 +221,11 @@ int FlushOutput() { return std::fflush(stdout) == 0 ? 0 : errno; }
 // Recorded exactly as the desk program records: the same capture thread,
 // configuration and overflow handling.
 CWaveInThread g_WaveIn;
+CaptureWatch g_Watch;
 std::atomic<bool> g_DeviceLost{false};
 
 void WaveInEventCB(_WAVE_IN_EVENT event) {
+  if (event == WAVE_IN_DATA) g_Watch.Delivered();
   if (event == WAVE_IN_OVERFLOW) g_WaveIn.ResetBuffer();
   if (event == WAVE_IN_DEVICE_LOST) g_DeviceLost = true;
 }
@@ -264,6 +269,8 @@ int RunLive(const Options& opt) {
         opt.Device, count - 1);
     return kExitError;
   }
+  // --seconds counts from here, whatever the device takes to open.
+  const DWORD start = timeGetTime();
   g_WaveIn.Init(WaveInEventCB, kPriorityNormal, 4, kPieceSize, 1, kSampleRate, 8);
   if (opt.Device >= 0) g_WaveIn.SetDevice(static_cast<UINT>(opt.Device));
   if (!g_WaveIn.StartThread()) {
@@ -274,6 +281,7 @@ int RunLive(const Options& opt) {
                  detail.c_str());
     return kExitError;
   }
+  g_Watch.Start(start, WaveInDeviceName(g_WaveIn.GetDeviceId()));
 
   TunerState state;
   TunerReading reading;
@@ -282,7 +290,6 @@ int RunLive(const Options& opt) {
   int lines = 0;
   int write_error = 0;
   bool lost = false;
-  const DWORD start = timeGetTime();
   unsigned char piece[kPieceSize];
   for (;;) {
     MSG msg;
@@ -307,6 +314,7 @@ int RunLive(const Options& opt) {
       consumed += kPieceSize;
     }
     if (quit || lost || write_error) break;
+    g_Watch.Check(timeGetTime(), "zelvaro-analyze");
     if (opt.Seconds > 0 && timeGetTime() - start >= static_cast<DWORD>(opt.Seconds * 1000)) break;
     Sleep(10);
   }

@@ -128,7 +128,8 @@ class CaptureCore : public PacedDevice {
       : PacedDevice(format, script.PeriodMs, End(script, format), now),
         m_Script(script),
         m_Sink(sink),
-        m_Stats(std::move(stats)) {}
+        m_Stats(std::move(stats)),
+        m_StallAt(VanishBytes(format, script.StallAfterSeconds)) {}
 
   void SetStarted(bool started) {
     std::lock_guard<std::recursive_mutex> lk(Mutex);
@@ -142,6 +143,8 @@ class CaptureCore : public PacedDevice {
   }
 
   void Move(uint64_t at, uint64_t bytes) override {
+    if (at >= m_StallAt) return;
+    bytes = std::min(bytes, m_StallAt - at);
     std::vector<unsigned char> buf(bytes);
     if (m_Script.Fill) m_Script.Fill(m_Format, at, buf.data(), buf.size());
     if (m_Started) Deliver(buf);
@@ -172,6 +175,7 @@ class CaptureCore : public PacedDevice {
   CaptureScript m_Script;
   platform::CaptureSink& m_Sink;
   std::shared_ptr<SharedCaptureStats> m_Stats;
+  uint64_t m_StallAt;  // nothing is delivered from this byte on
   size_t m_InBlock = 0;
   bool m_Started = false;
 };

@@ -130,6 +130,8 @@ bool ParseCaptureScripts(const std::string& list, std::vector<CaptureScript>* sc
         amplitude = v;
       } else if (key == "vanish" && ParseNumber(value, &v) && v >= 0) {
         s.VanishAfterSeconds = v;
+      } else if (key == "stall" && (value.empty() || (ParseNumber(value, &v) && v >= 0))) {
+        s.StallAfterSeconds = value.empty() ? 0 : v;
       } else if (key == "short" && ParseNumber(value, &v) && v >= 1 && v <= 1e9) {
         s.ShortBlockBytes = static_cast<uint32_t>(v);
       } else if (key == "fail" && value.empty()) {
@@ -154,6 +156,7 @@ bool ParseCaptureScripts(const std::string& list, std::vector<CaptureScript>* sc
       return fail("unknown device '" + entry + "' (tone=HZ, silence or wav=PATH)");
     }
     base.VanishAfterSeconds = s.VanishAfterSeconds;
+    base.StallAfterSeconds = s.StallAfterSeconds;
     base.ShortBlockBytes = s.ShortBlockBytes;
     base.FailOpen = s.FailOpen;
     if (!name.empty()) base.Name = name;
