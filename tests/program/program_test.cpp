@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,6 +117,19 @@ std::string NotTheTunerOnA440(const Picture& p) {
   for (int j : {0, 1, 2, 3, 5, 6, 7})
     if (IsRed(p.At(30 + 25 * j, 257))) wrong += " band " + std::to_string(j) + " red;";
   if (!IsGreen(p.At(30, 8))) wrong += " strength bar dark;";
+  return wrong;
+}
+
+// What keeps `p` from showing no reading at all: the needle at its flat
+// stop, no band of the spectrum red, the strength bar dark. Empty when
+// nothing does.
+std::string NotSilence(const Picture& p) {
+  if (p.Width != 240 || p.Height != 320) return "no picture";
+  std::string wrong;
+  if (!IsBlack(p.At(60, 117))) wrong += " needle not at the flat stop;";
+  for (int j = 0; j < 8; j++)
+    if (IsRed(p.At(30 + 25 * j, 257))) wrong += " band " + std::to_string(j) + " red;";
+  if (IsGreen(p.At(30, 8))) wrong += " strength bar lit;";
   return wrong;
 }
 
@@ -243,6 +257,17 @@ TEST_F(Program, AScreenshotReplacesNothingButARegularFile) {
   EXPECT_TRUE(lstat(dir.File("link.bmp").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
   EXPECT_TRUE(lstat(dir.File("fifo.bmp").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
   EXPECT_EQ(ReadFile(dir.File("victim")), std::vector<unsigned char>{'v'});
+}
+
+TEST_F(Program, ASilentCaptureDeviceIsNamedOnceOnStderr) {
+  for (const std::string& program : {kDesk, Pocket()}) {
+    auto r = Run(program, "ZELVARO_HEADLESS_CAPTURE=tone=440,stall=1",
+                 "--headless --frames 200 --screenshot shot.bmp");
+    EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
+    const std::string name = program == kDesk ? "zelvaro-desk" : "zelvaro-pocket";
+    EXPECT_EQ(r.Err, name + ": no sound from Default device (Scripted tone 440 Hz) for 2 seconds; "
+                            "still waiting\n");
+  }
 }
 
 TEST_F(Program, AStopSignalClosesTheWindowAndTheProgramEndsWell) {
@@ -437,6 +462,51 @@ TEST_F(OnXvfb, TheTunerReadsAToneFromPulseAudiosDefaultSourceAndSavesItsSettings
   EXPECT_EQ(WaitProcess(program, 30000), 0) << ReadFileText(dir.File("err"));
   program = -1;
   EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs);
+}
+
+TEST_F(OnXvfb, WhenTheSoundServerGoesAndComesBackTheMeterFallsSilentAndReadsAgain) {
+  TempDir pulseDir;
+  auto pulse = std::make_unique<PulseServer>(pulseDir);
+  ASSERT_TRUE(pulse->Ready()) << pulse->Log();
+  const std::string wav = pulseDir.File("a4.wav");
+  WriteFile(wav, WaveImage(Sine(440, 0.5, 44100, 120.0), 1, 44100, 16));
+  ASSERT_TRUE(pulse->Play(wav));
+  std::vector<std::string> env = pulse->EnvList();
+  for (const char* e : {"ZELVARO_BACKEND=sdl", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=pulseaudio"})
+    env.push_back(e);
+  env.push_back("DISPLAY=" + display);
+  env.push_back("XDG_RUNTIME_DIR=" + runtime.Path());
+  program = StartProcess({kDesk, "--scale", "1"}, env, dir.File("out"), dir.File("err"), dir.Path());
+  ASSERT_GT(program, 0);
+  X11Client x(display);
+  ASSERT_TRUE(x.Connected());
+  X11WindowInfo w = WaitForWindow(x);
+  ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+  // Waits up to a minute for the window to show what `wrong` finds nothing
+  // wrong with.
+  auto shows = [&](std::string (*wrong)(const Picture&)) {
+    std::string why = "no picture";
+    WaitFor(
+        [&] {
+          why = wrong(Shot(x, w.Id));
+          return why.empty();
+        },
+        60000);
+    return why;
+  };
+  ASSERT_EQ(shows(NotTheTunerOnA440), "") << ReadFileText(dir.File("err"));
+  pulse.reset();  // the server goes: no reading stays on the meter
+  EXPECT_EQ(shows(NotSilence), "") << ReadFileText(dir.File("err"));
+  pulse = std::make_unique<PulseServer>(pulseDir);  // and comes back
+  ASSERT_TRUE(pulse->Ready()) << pulse->Log();
+  ASSERT_TRUE(pulse->Play(wav));
+  EXPECT_EQ(shows(NotTheTunerOnA440), "") << ReadFileText(dir.File("err"));
+  const std::string err = ReadFileText(dir.File("err"));
+  EXPECT_NE(err.find("zelvaro-desk: the capture device went away"), std::string::npos) << err;
+  EXPECT_NE(err.find("zelvaro-desk: recording again from Default device"), std::string::npos)
+      << err;
+  EXPECT_EQ(StopProcess(program, SIGTERM, 30000), 0) << ReadFileText(dir.File("err"));
+  program = -1;
 }
 
 }  // namespace
