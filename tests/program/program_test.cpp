@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/pipewire.h"
 #include "support/process.h"
 #include "support/pulse.h"
 #include "support/wav.h"
@@ -462,6 +463,32 @@ TEST_F(OnXvfb, TheTunerReadsAToneFromPulseAudiosDefaultSourceAndSavesItsSettings
   EXPECT_EQ(WaitProcess(program, 30000), 0) << ReadFileText(dir.File("err"));
   program = -1;
   EXPECT_EQ(ReadFile(dir.File("PREFS.DAT")), kBuiltInPrefs);
+}
+
+// PipeWire without its session manager never links a new stream, so SDL's
+// PulseAudio driver waits on every device it opens (the server gives up
+// after 30 s): the window comes all the same, says why it hears nothing,
+// and ends when asked.
+TEST_F(OnXvfb, OnPipeWireWithoutItsSessionManagerTheWindowComesAndSaysItHearsNothing) {
+  TempDir pwDir;
+  PipeWireSession pw(pwDir, PipeWireSession::Manager::None);
+  ASSERT_TRUE(pw.Ready()) << pw.Log();
+  std::vector<std::string> env = pw.EnvList();
+  std::erase(env, "DISPLAY=");
+  for (const char* e : {"ZELVARO_BACKEND=sdl", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=pulseaudio"})
+    env.push_back(e);
+  env.push_back("DISPLAY=" + display);
+  env.push_back("XDG_RUNTIME_DIR=" + runtime.Path());
+  program = StartProcess({kDesk, "--scale", "1"}, env, dir.File("out"), dir.File("err"), dir.Path());
+  ASSERT_GT(program, 0);
+  X11Client x(display);
+  ASSERT_TRUE(x.Connected());
+  ASSERT_NE(WaitForWindow(x).Id, 0u) << ReadFileText(dir.File("err"));
+  const std::string line = "zelvaro-desk: no sound from Default device for 2 seconds; still waiting\n";
+  EXPECT_TRUE(WaitFor([&] { return ReadFileText(dir.File("err")) == line; }, 20000))
+      << ReadFileText(dir.File("err"));
+  EXPECT_EQ(StopProcess(program, SIGTERM, 20000), 0) << ReadFileText(dir.File("err"));
+  program = -1;
 }
 
 TEST_F(OnXvfb, WhenTheSoundServerGoesAndComesBackTheMeterFallsSilentAndReadsAgain) {
