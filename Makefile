@@ -55,6 +55,7 @@ bench: build
 	$(BUILD)/bench-tuner-frame-desk
 	$(BUILD)/bench-mixer
 	bench/desk-usage --scale 1,2,4 $(BUILD) 20
+	bench/analyze-memory $(BUILD) 10
 
 # The original and the steady reading measured on recordings of sampled
 # instruments, rendered once into $(BUILD)-tools/pitch-set/ (a few minutes).

@@ -132,10 +132,11 @@ inline constexpr UINT kRaiseMessage = WM_APP + 0x464;
 LRESULT CALLBACK FrameWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Claims the program's single instance: when another instance runs, asks it
-// to come to the front and returns 0 (end quietly). Else keeps the working
-// folder in ProgramPath (desk) and registers the window class, and the
-// pocket also makes its full-screen window. 1 to go on, -1 when the class
-// or the window cannot be made.
+// to come to the front and returns 0 (end quietly); when it holds the lock
+// but does not answer, says so on stderr and returns -1. Else keeps the
+// working folder in ProgramPath (desk) and registers the window class, and
+// the pocket also makes its full-screen window. 1 to go on, -1 when the
+// class or the window cannot be made.
 int InitInstance(HINSTANCE hInstance, TPocketPCWindow& app);
 
 // Pocket start-up: 1 when `available` bytes of memory are enough (at least

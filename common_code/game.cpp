@@ -342,7 +342,16 @@ LRESULT CALLBACK FrameWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPa
 
 int InitInstance(HINSTANCE hInstance, TPocketPCWindow& app) {
   if constexpr (kPocket) hInst = hInstance;
-  if (g_Instance.Claim(kInstanceName) == SingleInstance::kOther) return 0;
+  switch (g_Instance.Claim(kInstanceName)) {
+    case SingleInstance::kOther:
+      return 0;
+    case SingleInstance::kNoAnswer:
+      std::fprintf(stderr, "%s: another %s holds the lock %s and does not answer\n",
+                   kInstanceName, kInstanceName, g_Instance.LockPath().c_str());
+      return -1;
+    default:
+      break;
+  }
   WNDCLASS wc{};
   if constexpr (!kPocket) {
     std::error_code error;

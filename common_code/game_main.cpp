@@ -10,6 +10,7 @@
 #include "cmdline.h"
 #include "PPCAPI.h"
 #include "platform/backend.h"
+#include "platform/files.h"
 #include "platform/mmsystem.h"
 #include "platform/resources.h"
 #include "prefs.h"
@@ -35,12 +36,13 @@ const char kOptions[] =
     "  --device ID           record from capture device ID (the ids of\n"
     "                        'zelvaro-analyze --list-devices') instead of the\n"
     "                        system's default input\n"
-    "  --input FILE.wav      listen to a recording, over and over, instead of\n"
-    "                        a microphone\n"
+    "  --input FILE.wav      listen to a recording (of up to an hour), over and\n"
+    "                        over, instead of a microphone\n"
     "  --frames N            close the window after N frames (the screen draws\n"
     "                        %s frames a second)\n"
     "  --screenshot FILE.bmp when the program ends, save its last frame there\n"
-    "                        (a 24-bit BMP image of the 240x320 screen)\n"
+    "                        (a 24-bit BMP image of the 240x320 screen; a new\n"
+    "                        file or one that replaces a regular file)\n"
     "  --steady              a calmer reading that names the octave by the\n"
     "                        spectrum's evidence and holds the note while\n"
     "                        it sounds\n"
@@ -68,9 +70,9 @@ void PrintUsage() {
       "\nOnly one %s runs at a time: starting it again brings the\n"
       "running one to the front.\n"
       "\nExit status: 0 when the window was closed or another instance was\n"
-      "brought forward, 1 when the program could not start or the screenshot\n"
-      "could not be written, 2 for a bad option or an unusable --device or\n"
-      "--input.\n",
+      "brought forward, 1 when the program could not start (or the running\n"
+      "instance did not answer) or the screenshot could not be written, 2 for\n"
+      "a bad option or an unusable --device or --input.\n",
       kProgram);
 }
 
@@ -155,6 +157,16 @@ int ParseOptions(int argc, char** argv, Options& opt) {
   return -1;
 }
 
+// A screenshot replaces only a regular file: says so and returns true when
+// something else (a device, a FIFO, a link, a folder) stands at `path`.
+bool ScreenshotRefused(const std::string& path) {
+  std::string what;
+  if (path.empty() || MayReplaceWithFile(path, &what)) return false;
+  std::fprintf(stderr, "%s: --screenshot %s: %s stands there; give a new or a regular file\n",
+               kProgram, path.c_str(), what.c_str());
+  return true;
+}
+
 // Puts the options into effect; -1 to go on, else the exit status.
 int Apply(const Options& opt) {
   std::string error;
@@ -168,7 +180,7 @@ int Apply(const Options& opt) {
   SetPrefsFile(opt.Settings);
   platform::SetApplicationId(ZELVARO_APP_ID);
   ProgramOptions.SteadyReading = opt.Steady;
-  return -1;
+  return ScreenshotRefused(opt.Screenshot) ? 1 : -1;
 }
 
 }  // namespace
@@ -191,6 +203,8 @@ int main(int argc, char** argv) {
     if (!app.screen.m_Bits) {
       std::fprintf(stderr, "%s: --screenshot %s: no frame was shown\n", kProgram,
                    opt.Screenshot.c_str());
+      status = 1;
+    } else if (ScreenshotRefused(opt.Screenshot)) {
       status = 1;
     } else if (!SaveBitmap(&app.screen, opt.Screenshot.c_str())) {
       std::fprintf(stderr, "%s: --screenshot %s: the file could not be written\n", kProgram,

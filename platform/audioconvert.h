@@ -18,6 +18,44 @@ struct AudioFormat {
 // Bytes of one sample of one channel.
 int BytesPerSample(SampleFormat f);
 
+// A conversion fed its input a part at a time, in parts of any size: what
+// comes out, all told, is exactly what ConvertAudio makes of the whole
+// input, and the memory it needs stays the same however long the input.
+class AudioConverter {
+ public:
+  AudioConverter(const AudioFormat& from, const AudioFormat& to);
+  ~AudioConverter();
+  AudioConverter(const AudioConverter&) = delete;
+  AudioConverter& operator=(const AudioConverter&) = delete;
+
+  // Takes `size` more bytes of input (frames may be split between calls);
+  // what is ready is added to Output(). False, with Error() set, when either
+  // format is not supported or the conversion fails.
+  bool Put(const void* in, size_t size);
+  // Ends the input: the rest goes to Output(), cut so that the whole result
+  // is as long as the input stands for. Nothing can be put afterwards.
+  bool Finish();
+
+  // Converted bytes not yet taken; the caller takes them by clearing it.
+  std::vector<unsigned char>& Output() { return m_Output; }
+  const std::string& Error() const { return m_Error; }
+
+ private:
+  bool PutSlice(const unsigned char* bytes, size_t size);
+  void Drain();
+  bool Fail();
+
+  AudioFormat m_From, m_To;
+  size_t m_FrameBytes = 1;
+  void* m_Stream = nullptr;  // the SDL_AudioStream
+  std::vector<unsigned char> m_Staged;  // input short of a whole slice
+  std::vector<unsigned char> m_Output;
+  size_t m_BytesIn = 0;
+  size_t m_Made = 0;  // bytes output so far, taken or not
+  bool m_Finished = false;
+  std::string m_Error;
+};
+
 // Converts `size` bytes of `in` (whole frames; a trailing partial frame is
 // dropped) from one format to another and appends the result to `out`: n
 // frames in give n x to.Rate / from.Rate frames out (rounded), the last ones

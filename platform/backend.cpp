@@ -52,6 +52,10 @@ bool SelectBackend(const std::string& name, std::string* error) {
     if (error) *error = "unknown backend '" + name + "' (sdl or headless)";
     return false;
   }
+  if (std::string problem = b->SetupProblem(); !problem.empty()) {
+    if (error) *error = problem;
+    return false;
+  }
   std::lock_guard<std::mutex> lk(g_SelectMutex);
   Backend* current = g_Current.load(std::memory_order_acquire);
   if (current && current != b && OpenWaveDeviceCount() > 0) {

@@ -261,6 +261,10 @@ class Backend {
 
   // The folder that holds the running program, without a trailing slash.
   virtual std::string ProgramFolder() = 0;
+
+  // What keeps the backend from working as it was set up (a capture script
+  // that cannot be used ...), or "" when nothing does.
+  virtual std::string SetupProblem() { return ""; }
 };
 
 // The current backend. The first call picks it from the environment
@@ -269,8 +273,8 @@ class Backend {
 Backend& CurrentBackend();
 
 // Makes "sdl" or "headless" the current backend. Returns false with *error
-// set for another name, or while an audio device of the current backend is
-// open.
+// set for another name, a backend with a SetupProblem, or while an audio
+// device of the current backend is open.
 bool SelectBackend(const std::string& name, std::string* error);
 
 // The buttons of a message box type (MB_OK ... MB_RETRYCANCEL) as IDOK ...

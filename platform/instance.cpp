@@ -65,25 +65,29 @@ void WriteAll(int fd, const char* text) {
   }
 }
 
-// Asks the instance listening at `path` to come to the front.
-void AskToRaise(const std::string& path) {
+// Asks the instance listening at `path` to come to the front; true when it
+// said it would.
+bool AskToRaise(const std::string& path) {
   sockaddr_un addr;
-  if (!FillAddress(path, &addr)) return;
+  if (!FillAddress(path, &addr)) return false;
   for (int attempt = 0; attempt < kConnectTries; attempt++) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return;
+    if (fd < 0) return false;
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
       WriteAll(fd, "raise\n");
-      ReadLine(fd, 8, kReplyTimeoutMs);
+      // A frozen instance's socket still takes the connection; only the
+      // answer shows that someone is there.
+      bool answered = ReadLine(fd, 8, kReplyTimeoutMs) == "ok\n";
       close(fd);
-      return;
+      return answered;
     }
     int err = errno;
     close(fd);
     // Not listening yet (still starting) or already gone: try again a little.
-    if (err != ECONNREFUSED && err != ENOENT && err != EAGAIN && err != EINTR) return;
+    if (err != ECONNREFUSED && err != ENOENT && err != EAGAIN && err != EINTR) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  return false;
 }
 
 }  // namespace
@@ -92,7 +96,7 @@ struct SingleInstance::State {
   int LockFd = -1;
   int ListenFd = -1;
   int WakeRead = -1, WakeWrite = -1;
-  std::string SocketPath;
+  std::string LockPath, SocketPath;
   std::thread Listener;
 
   std::mutex Mutex;  // guards the three below
@@ -156,16 +160,16 @@ SingleInstance::ClaimResult SingleInstance::Claim(const std::string& name) {
   if (folder.empty() || name.empty() || name.find('/') != std::string::npos) return kUnknown;
   const std::string base = folder + "/" + name;
   s.SocketPath = base + ".socket";
+  s.LockPath = base + ".lock";
 
-  s.LockFd = open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  s.LockFd = open(s.LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (s.LockFd < 0) return kUnknown;
   if (flock(s.LockFd, LOCK_EX | LOCK_NB) != 0) {
     bool held = errno == EWOULDBLOCK;
     close(s.LockFd);
     s.LockFd = -1;
     if (!held) return kUnknown;
-    AskToRaise(s.SocketPath);
-    return kOther;
+    return AskToRaise(s.SocketPath) ? kOther : kNoAnswer;
   }
 
   // Holding the lock, anything at the socket's path is a leftover.
@@ -185,6 +189,8 @@ SingleInstance::ClaimResult SingleInstance::Claim(const std::string& name) {
   s.Listener = std::thread([&s] { s.Listen(); });
   return kFirst;
 }
+
+const std::string& SingleInstance::LockPath() const { return m_State->LockPath; }
 
 void SingleInstance::SetWindow(HWND hwnd, UINT message) {
   State& s = *m_State;

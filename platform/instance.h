@@ -13,9 +13,10 @@
 class SingleInstance {
  public:
   enum ClaimResult {
-    kFirst,    // this process is the running instance until Release or its end
-    kOther,    // another process is; it has been asked to come to the front
-    kUnknown,  // no runtime folder or lock to go by: run as if alone
+    kFirst,     // this process is the running instance until Release or its end
+    kOther,     // another process is; it has been asked to come to the front
+    kUnknown,   // no runtime folder or lock to go by: run as if alone
+    kNoAnswer,  // another process holds the lock but did not answer the request
   };
 
   SingleInstance();
@@ -24,10 +25,13 @@ class SingleInstance {
   SingleInstance& operator=(const SingleInstance&) = delete;
 
   // Tries to become the running instance of the program `name` (a file name
-  // without a folder). On kOther the request to come to the front has been
-  // delivered, or given up on after a few seconds when the other instance
-  // does not listen (yet).
+  // without a folder). On kOther the other instance has taken the request to
+  // come to the front; kNoAnswer when it did not within a few seconds (it is
+  // frozen, or the lock is held by something that does not listen).
   ClaimResult Claim(const std::string& name);
+
+  // The lock file of the last Claim ("" before one).
+  const std::string& LockPath() const;
 
   // Where the requests of later starts go: `message` (wParam and lParam 0)
   // posted to `hwnd`. Requests that came before a window was given are

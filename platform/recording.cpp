@@ -1,43 +1,44 @@
-// The looped recording (recording.h).
+// Recordings held in memory (recording.h).
 #include "platform/recording.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "platform/wavefile.h"
 
-bool LoopedRecording::Load(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = std::strerror(errno);
+namespace {
+constexpr int kCheckRate = 8000;  // the rate a recording is first decoded at
+}
+
+bool Recording::Load(const std::string& path, std::string* error) {
+  std::vector<unsigned char> samples;
+  if (!LoadWaveToMono8(path, kCheckRate, samples, nullptr, error, kMaxRecordingSeconds))
     return false;
-  }
-  std::vector<unsigned char> image((std::istreambuf_iterator<char>(in)), {});
-  std::vector<unsigned char> probe;
-  if (!DecodeWaveToMono8(image.data(), image.size(), 8000, probe, nullptr, error)) return false;
-  if (probe.empty()) {
-    if (error) *error = "the recording holds no audio";
-    return false;
-  }
   std::lock_guard<std::mutex> lk(m_Mutex);
-  m_Image = std::move(image);
+  m_Path = path;
+  m_FileName = path.substr(path.find_last_of('/') + 1);
   m_ByRate.clear();
-  m_ByRate[8000] = std::move(probe);
-  m_Name = "Recording " + path.substr(path.find_last_of('/') + 1);
+  m_ByRate[kCheckRate] = std::move(samples);
   return true;
 }
 
-const std::vector<unsigned char>& LoopedRecording::AtRate(int rate) {
+const std::vector<unsigned char>& Recording::AtRate(int rate) {
   std::lock_guard<std::mutex> lk(m_Mutex);
   auto it = m_ByRate.find(rate);
   if (it != m_ByRate.end()) return it->second;
   std::vector<unsigned char>& samples = m_ByRate[rate];
-  if (!DecodeWaveToMono8(m_Image.data(), m_Image.size(), rate, samples, nullptr, nullptr) ||
-      samples.empty())
-    samples.assign(1, 128);
+  if (!LoadWaveToMono8(m_Path, rate, samples, nullptr, nullptr, kMaxRecordingSeconds))
+    samples.clear();
   return samples;
+}
+
+bool LoopedRecording::Load(const std::string& path, std::string* error) {
+  if (!Recording::Load(path, error)) return false;
+  if (AtRate(kCheckRate).empty()) {
+    if (error) *error = "the recording holds no audio";
+    return false;
+  }
+  m_Name = "Recording " + FileName();
+  return true;
 }
 
 void LoopedRecording::Fill(const platform::PcmFormat& format, uint64_t offset, unsigned char* out,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis.h"
+#include "capturewatch.h"
 #include "cmdline.h"
 #include "platform/backend.h"
 #include "platform/mmsystem.h"
@@ -37,7 +38,9 @@ const char kUsage[] =
     "Options:\n"
     "  --live          listen to a capture device (8000 Hz, 8-bit mono, in\n"
     "                  blocks of 512 bytes like the tuner) until Ctrl-C\n"
-    "  --seconds S     with --live: stop after S seconds\n"
+    "  --seconds S     with --live: stop after S seconds (of wall-clock time,\n"
+    "                  whatever the device does; a device silent for 2 s is\n"
+    "                  named on stderr)\n"
     "  --device ID     with --live: the capture device to use (default: the\n"
     "                  system's default device, else the first that opens)\n"
     "  --list-devices  list the capture devices with their ids\n"
@@ -59,11 +62,13 @@ const char kUsage[] =
     "  -h, --help      show this help\n"
     "  --version       show the program's name and version\n"
     "\n"
-    "Input: RIFF WAVE, PCM 8/16/24/32-bit or 32-bit float, any rate and number\n"
-    "of channels (mixed down and converted to 8000 Hz 8-bit mono).\n"
-    "Exit status: 0 on success, 2 on a bad option, an unreadable file, or no\n"
-    "capture device that works, 3 when the capture device went away during a\n"
-    "live run (the readings until then are printed).\n";
+    "Input: RIFF WAVE, PCM 8/16/24/32-bit or 32-bit float, 1000 Hz to 1 MHz,\n"
+    "any number of channels (mixed down and converted to 8000 Hz 8-bit mono),\n"
+    "read as it is analysed: any length, from a file or a pipe (/dev/stdin).\n"
+    "Exit status: 0 on success, 2 on a bad option, an unreadable file, no\n"
+    "capture device that works, or output that cannot be written, 3 when the\n"
+    "capture device went away during a live run (the readings until then are\n"
+    "printed). A reader that stops reading (| head) ends the program quietly.\n";
 
 constexpr int kExitError = 2;
 constexpr int kExitDeviceLost = 3;
@@ -82,20 +87,20 @@ struct Options {
   std::string SettingsFile;
 };
 
-// Reads exactly `len` bytes per call from a decoded recording.
+// Reads exactly `len` bytes per call from a recording as it is decoded; the
+// tail shorter than a piece is never used.
 class RecordingSource : public PieceSource {
  public:
-  explicit RecordingSource(const std::vector<unsigned char>& samples) : m_Samples(samples) {}
+  explicit RecordingSource(WaveReader& reader) : m_Reader(reader) {}
   int ReadData(unsigned char* dest, unsigned long len) override {
-    if (m_Samples.size() - m_Pos < len) return 0;
-    std::memcpy(dest, m_Samples.data() + m_Pos, len);
+    if (m_Reader.Read(dest, len) < len) return 0;
     m_Pos += len;
     return 1;
   }
   size_t Position() const { return m_Pos; }
 
  private:
-  const std::vector<unsigned char>& m_Samples;
+  WaveReader& m_Reader;
   size_t m_Pos = 0;
 };
 
@@ -191,7 +196,9 @@ int ParseOptions(int argc, char** argv, Options& opt) {
   return -1;
 }
 
-void PrintReading(const Options& opt, const TunerReading& r, double time) {
+// Prints one reading; false when standard output refused it, with errno
+// telling why.
+bool PrintReading(const Options& opt, const TunerReading& r, double time) {
   char name[4] = "";
   int octave = 0;
   bool named = r.Valid && ScientificName(r, name, sizeof name, &octave);
@@ -201,27 +208,44 @@ void PrintReading(const Options& opt, const TunerReading& r, double time) {
   int cents = r.Valid ? r.Cents : 0;
 
   if (opt.Json) {
-    std::printf("{\"time\":%.3f,\"frequency\":%.3f,\"valid\":%s,\"note\":", time, freq,
-                r.Valid ? "true" : "false");
+    char note[40];
     if (named)
-      std::printf("\"%s\",\"name\":\"%s\",\"octave\":%d", pitch, name, octave);
+      std::snprintf(note, sizeof note, "\"%s\",\"name\":\"%s\",\"octave\":%d", pitch, name,
+                    octave);
     else
-      std::printf("null,\"name\":null,\"octave\":null");
-    std::printf(",\"cents\":%d,\"nearest\":%.2f,\"segments\":%d,\"level\":%d,\"fresh\":%s}\n",
-                cents, r.Valid ? r.Nearest : 0.0f, r.Bars, r.Level, r.Fresh ? "true" : "false");
-  } else {
-    std::printf("%8.3f s  %8.2f Hz  %-4s %+4d cents  %2d/10\n", time, freq, pitch, cents, r.Bars);
+      std::snprintf(note, sizeof note, "null,\"name\":null,\"octave\":null");
+    return std::printf(
+               "{\"time\":%.3f,\"frequency\":%.3f,\"valid\":%s,\"note\":%s,\"cents\":%d,"
+               "\"nearest\":%.2f,\"segments\":%d,\"level\":%d,\"fresh\":%s}\n",
+               time, freq, r.Valid ? "true" : "false", note, cents, r.Valid ? r.Nearest : 0.0f,
+               r.Bars, r.Level, r.Fresh ? "true" : "false") >= 0;
   }
+  return std::printf("%8.3f s  %8.2f Hz  %-4s %+4d cents  %2d/10\n", time, freq, pitch, cents,
+                     r.Bars) >= 0;
 }
+
+// The end of a run whose output stopped at a failed write (`error`, an
+// errno value): a reader that closed its end of a pipe (`| head`) wanted
+// no more and hears nothing; anything else is an error.
+int WriteFailed(int error) {
+  if (error == EPIPE) return 0;
+  std::fprintf(stderr, "zelvaro-analyze: cannot write the readings: %s\n", std::strerror(error));
+  return kExitError;
+}
+
+// Flushes standard output; 0, or the errno value of the failed write.
+int FlushOutput() { return std::fflush(stdout) == 0 ? 0 : errno; }
 
 // Live input ---------------------------------------------------------------------
 
 // Recorded exactly as the desk program records: the same capture thread,
 // configuration and overflow handling.
 CWaveInThread g_WaveIn;
+CaptureWatch g_Watch;
 std::atomic<bool> g_DeviceLost{false};
 
 void WaveInEventCB(_WAVE_IN_EVENT event) {
+  if (event == WAVE_IN_DATA) g_Watch.Delivered();
   if (event == WAVE_IN_OVERFLOW) g_WaveIn.ResetBuffer();
   if (event == WAVE_IN_DEVICE_LOST) g_DeviceLost = true;
 }
@@ -265,6 +289,8 @@ int RunLive(const Options& opt) {
         opt.Device, count - 1);
     return kExitError;
   }
+  // --seconds counts from here, whatever the device takes to open.
+  const DWORD start = timeGetTime();
   g_WaveIn.Init(WaveInEventCB, kPriorityNormal, 4, kPieceSize, 1, kSampleRate, 8);
   if (opt.Device >= 0) g_WaveIn.SetDevice(static_cast<UINT>(opt.Device));
   if (!g_WaveIn.StartThread()) {
@@ -275,14 +301,15 @@ int RunLive(const Options& opt) {
                  detail.c_str());
     return kExitError;
   }
+  g_Watch.Start(start, WaveInDeviceName(g_WaveIn.GetDeviceId()));
 
   TunerState state;
   TunerReading reading;
   double analysed_end = 0.0;
   unsigned long consumed = 0;  // bytes of audio read so far
   int lines = 0;
+  int write_error = 0;
   bool lost = false;
-  const DWORD start = timeGetTime();
   unsigned char piece[kPieceSize];
   for (;;) {
     MSG msg;
@@ -292,24 +319,28 @@ int RunLive(const Options& opt) {
     // Looked at before the ring is drained: the worker raises the event only
     // after storing the device's last block.
     lost = g_DeviceLost;
-    while (g_WaveIn.ReadData(piece, kPieceSize)) {
+    while (!write_error && g_WaveIn.ReadData(piece, kPieceSize)) {
       bool steady = state.bufferlen >= kWindowSize;
       OnePiece source(piece);
       ReadingStep(state, source, opt.Settings, reading);
       if (steady) {
         if (reading.Fresh) analysed_end = static_cast<double>(consumed) / kSampleRate;
-        PrintReading(opt, reading, analysed_end);
-        std::fflush(stdout);
+        if (!PrintReading(opt, reading, analysed_end))
+          write_error = errno;
+        else
+          write_error = FlushOutput();
         lines++;
       }
       consumed += kPieceSize;
     }
-    if (quit || lost) break;
+    if (quit || lost || write_error) break;
+    g_Watch.Check(timeGetTime(), "zelvaro-analyze");
     if (opt.Seconds > 0 && timeGetTime() - start >= static_cast<DWORD>(opt.Seconds * 1000)) break;
     Sleep(10);
   }
   g_WaveIn.StopThread();
   calc_end();
+  if (write_error) return WriteFailed(write_error);
   if (lost) {
     std::fprintf(stderr, "zelvaro-analyze: the capture device went away after %.3f s of audio\n",
                  static_cast<double>(consumed) / kSampleRate);
@@ -325,18 +356,19 @@ int RunLive(const Options& opt) {
 }
 
 int AnalyzeFile(const Options& opt) {
-  std::vector<unsigned char> samples;
+  WaveReader reader;
   std::string error;
-  if (!LoadWaveToMono8(opt.File, kSampleRate, samples, nullptr, &error)) {
+  if (!reader.Open(opt.File, kSampleRate, &error)) {
     std::fprintf(stderr, "zelvaro-analyze: %s: %s\n", opt.File.c_str(), error.c_str());
     return kExitError;
   }
 
-  RecordingSource source(samples);
+  RecordingSource source(reader);
   TunerState state;
   TunerReading reading;
   double analysed_end = 0.0;  // end of the window the shown estimate covers
   int lines = 0;
+  int write_error = 0;
   for (;;) {
     size_t before = source.Position();
     bool steady = state.bufferlen >= kWindowSize;
@@ -346,11 +378,25 @@ int AnalyzeFile(const Options& opt) {
       continue;
     }
     if (reading.Fresh) analysed_end = static_cast<double>(before) / kSampleRate;
-    PrintReading(opt, reading, analysed_end);
+    if (!PrintReading(opt, reading, analysed_end)) {
+      write_error = errno;
+      break;
+    }
     lines++;
   }
-  std::fflush(stdout);
+  if (!write_error) write_error = FlushOutput();
   calc_end();
+  if (write_error) return WriteFailed(write_error);
+  if (!reader.Error().empty()) {
+    std::fprintf(stderr, "zelvaro-analyze: %s: %s\n", opt.File.c_str(), reader.Error().c_str());
+    return kExitError;
+  }
+  if (size_t missing = reader.MissingFrames())
+    std::fprintf(stderr,
+                 "zelvaro-analyze: %s: cut short: the data chunk claims %zu sample frames, the "
+                 "file holds %zu (%.3f s); analysed those\n",
+                 opt.File.c_str(), reader.FramesRead() + missing, reader.FramesRead(),
+                 static_cast<double>(reader.FramesRead()) / reader.Info().Rate);
   if (lines == 0)
     std::fprintf(stderr,
                  "zelvaro-analyze: %s: too short for a reading (at least %.3f s of audio needed)\n",
@@ -376,7 +422,11 @@ int main(int argc, char** argv) {
       return kExitError;
     }
   }
-  if (opt.ListDevices) return ListDevices();
+  if (opt.ListDevices) {
+    status = ListDevices();
+    int write_error = FlushOutput();
+    return write_error ? WriteFailed(write_error) : status;
+  }
   if (opt.Live) return RunLive(opt);
   return AnalyzeFile(opt);
 }

@@ -3,12 +3,14 @@
 #include "app.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
 
 #include "analysis.h"
+#include "capturewatch.h"
 #include "menu.h"
 #include "platform/power.h"
 
@@ -48,6 +50,60 @@ constexpr int kButtonY = 290;
 
 // Capture: four pieces in the ring, 8-bit mono at 8000 Hz.
 constexpr unsigned short kCaptureBuffers = 4;
+// Without a capture device (none would start, or it went away), opening
+// one is tried again this often.
+constexpr DWORD kCaptureRetryMs = 2000;
+constexpr const char* kProgram = kPocket ? "zelvaro-pocket" : "zelvaro-desk";
+
+CaptureWatch captureWatch;
+std::atomic<bool> captureLost{false};
+DWORD lastCaptureTry = 0;
+
+// Starts capture, watching the device from `now` on. 1 when it records.
+int StartCapture(DWORD now) {
+  captureLost = false;
+  if (!waveIn.StartThread()) return 0;
+  captureWatch.Start(now, WaveInDeviceName(waveIn.GetDeviceId()));
+  return 1;
+}
+
+// Pieces of silence, for the frames without a capture device.
+class SilenceSource : public PieceSource {
+ public:
+  int ReadData(unsigned char* dest, unsigned long len) override {
+    std::memset(dest, 128, len);
+    return 1;
+  }
+};
+
+// Keeps capture going from frame to frame: a device that went away is let
+// go, and without one another is tried every kCaptureRetryMs; a running one
+// that stays silent is named on stderr. True while a device records.
+bool TendCapture() {
+  const DWORD now = GetTickCount();
+  if (captureLost.exchange(false)) {
+    waveIn.StopThread();
+    captureWatch.Stop();
+    lastCaptureTry = now;
+    // Nothing heard before the loss is shown again: the window is silence.
+    std::memset(Tuner.wavebuffer, 128, sizeof Tuner.wavebuffer);
+    Tuner.LastFrequency = 0.0;
+    Tuner.Level = 0;
+    Tuner.Counter = 0;
+    std::fprintf(stderr, "%s: the capture device went away; trying again every %u seconds\n",
+                 kProgram, static_cast<unsigned>(kCaptureRetryMs / 1000));
+  }
+  if (waveIn.IsActive()) {
+    captureWatch.Check(now, kProgram);
+    return true;
+  }
+  if (now - lastCaptureTry < kCaptureRetryMs) return false;
+  lastCaptureTry = now;
+  if (!StartCapture(now)) return false;
+  std::fprintf(stderr, "%s: recording again from %s\n", kProgram,
+               WaveInDeviceName(waveIn.GetDeviceId()).c_str());
+  return true;
+}
 // Pocket: Paint calls between resets of the system's idle timer (10 s at
 // the pocket's 20 frames a second).
 constexpr int kIdleResetCalls = 200;
@@ -107,7 +163,8 @@ void MyClass::ProgramStart(int& orientation) {
   }
   ReadPrefs();
   waveIn.Init(waveInEventCB, kPriorityNormal, kCaptureBuffers, kPieceSize, 1, kSampleRate, 8);
-  if (!waveIn.StartThread()) {
+  lastCaptureTry = GetTickCount();
+  if (!StartCapture(lastCaptureTry)) {
     if constexpr (kPocket)
       MessageBox(nullptr, L"Unable to start WAVEIN thread", L"Debug", MB_OK);
     else
@@ -118,7 +175,7 @@ void MyClass::ProgramStart(int& orientation) {
 void MyClass::DisplayInit() { LoadTunerScreen(hInst); }
 
 void MyClass::Paint() {
-  if (!waveIn.IsActive()) return;
+  const bool recording = TendCapture();
   if constexpr (kPocket) {
     if (++IdleTimerCount == kIdleResetCalls) {
       SystemIdleTimerReset();
@@ -126,7 +183,11 @@ void MyClass::Paint() {
     }
   }
   static WaveInSource source(waveIn);
-  PaintTunerFrame(&screen, source);
+  static SilenceSource silence;
+  if (recording)
+    PaintTunerFrame(&screen, source);
+  else
+    PaintTunerFrame(&screen, silence);
 }
 
 void MyClass::ProcessMessage(unsigned message, unsigned wParam, long lParam) {
@@ -196,7 +257,9 @@ void UpdateButtonBuffers() {
 }
 
 void waveInEventCB(_WAVE_IN_EVENT event) {
+  if (event == WAVE_IN_DATA) captureWatch.Delivered();
   if (event == WAVE_IN_OVERFLOW) waveIn.ResetBuffer();
+  if (event == WAVE_IN_DEVICE_LOST) captureLost = true;
 }
 
 void waveOutEventCB(_WAVE_OUT_EVENT event) {

@@ -55,8 +55,9 @@ void UpdateButtonBuffers();
 // choice changes nothing.
 void SelectTrigger(CScreen* screen);
 
-// Capture and playback callbacks; they run on the worker threads and only
-// restart a stalled ring.
+// Capture and playback callbacks; they run on the worker threads: they
+// restart a stalled ring, and note blocks that arrive and a capture device
+// that went away, for the next frame to act on.
 void waveInEventCB(_WAVE_IN_EVENT event);
 void waveOutEventCB(_WAVE_OUT_EVENT event);
 
@@ -109,12 +110,14 @@ void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octa
 // The tuner. Its state lives in the module globals above.
 //   ProgramStart  loads PREFS.DAT and starts capture (4 pieces); when
 //                 capture cannot start it says "Unable to start WAVEIN
-//                 thread" and every frame draws nothing. The pocket first
-//                 holds the display awake and notes a square display.
+//                 thread". The pocket first holds the display awake and
+//                 notes a square display.
 //   DisplayInit   LoadTunerScreen.
-//   Paint         nothing while capture is not running; else one frame of
-//                 the tuner screen (the pocket also resets the system's idle
-//                 timer every 200th call).
+//   Paint         one frame of the tuner screen (the pocket also resets the
+//                 system's idle timer every 200th call). Without a capture
+//                 device (none would start, or it went away) the frames
+//                 show silence and opening one is tried every 2 s; a
+//                 device silent for 2 s is named on stderr.
 //   ProcessMessage  keys: up toggles adjust mode, left and right move the
 //                 adjustment by 1 within -100..100 while it is on (pocket:
 //                 the A key opens the trigger menu, B exits); taps on the

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -111,6 +112,13 @@ bool WritePrefsTo(const std::string& path) {
   unsigned char bytes[8];
   PutLittleEndian(bytes, TriggerLevel);
   PutLittleEndian(bytes + 4, MeterAdjust);
+  // A file that already holds exactly these settings is left as it is.
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    unsigned char old[sizeof bytes + 1];
+    const size_t got = std::fread(old, 1, sizeof old, f);
+    std::fclose(f);
+    if (got == sizeof bytes && std::memcmp(old, bytes, sizeof bytes) == 0) return true;
+  }
   std::string error;
   if (WriteFileAtomically(path, bytes, sizeof(bytes), &error)) return true;
   std::fprintf(stderr, "zelvaro: cannot save the settings to %s (%s)\n", path.c_str(),

@@ -31,7 +31,8 @@ void ReadPrefsFrom(const std::string& path);
 // Stores both settings to PrefsPath(), atomically: the bytes go to a
 // temporary file in the same folder that then replaces PREFS.DAT, so a crash
 // or a full disk never leaves a damaged file. The usual folder is made
-// (mode 0700) when missing. A failure is reported on stderr in one line;
-// the return value says whether the file was written.
+// (mode 0700) when missing. A file that already holds these two settings is
+// not rewritten. A failure is reported on stderr in one line; the return
+// value says whether the file holds the settings.
 bool WritePrefs();
 bool WritePrefsTo(const std::string& path);

@@ -186,6 +186,7 @@ int CWaveInThread::StartThread() {
         EnterCriticalSection(&m_cs);
         m_Suspended = 0;
         ok = waveInStart(m_hWave) == MMSYSERR_NOERROR;
+        if (ok) m_OpenId = id;
         LeaveCriticalSection(&m_cs);
         if (ok) return 1;
       }
@@ -229,6 +230,7 @@ int CWaveInThread::StopThread() {
     waveInClose(m_hWave);
     m_hWave = nullptr;
   }
+  m_OpenId = WAVE_MAPPER;
   FreeBuffers();
   // The read pointer pointed into the ring just freed.
   m_pRead = nullptr;
@@ -243,6 +245,13 @@ int CWaveInThread::IsActive() {
   int active = m_hThread != nullptr && m_Initialised;
   LeaveCriticalSection(&m_cs);
   return active;
+}
+
+UINT CWaveInThread::GetDeviceId() {
+  EnterCriticalSection(&m_cs);
+  const UINT id = m_OpenId;
+  LeaveCriticalSection(&m_cs);
+  return id;
 }
 
 void CWaveInThread::ResetBuffer() {

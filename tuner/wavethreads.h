@@ -109,6 +109,9 @@ class CWaveInThread : public WaveThreadBase {
 
   int IsActive();
 
+  // The id of the device recording now (WAVE_MAPPER while none is).
+  UINT GetDeviceId();
+
   // Discards everything in the ring (the next stored block becomes the new
   // start) and restarts a device stopped by an overflow.
   void ResetBuffer();
@@ -128,6 +131,7 @@ class CWaveInThread : public WaveThreadBase {
   HWAVEIN m_hWave = nullptr;
   WaveInCallback m_Callback = nullptr;
   UINT m_DeviceId = WAVE_MAPPER;  // WAVE_MAPPER: try every device from 0 on
+  UINT m_OpenId = WAVE_MAPPER;    // the device that opened
 };
 
 class CWaveOutThread : public WaveThreadBase {

@@ -45,6 +45,9 @@ struct CaptureScript {
   // vanishes when they are used up.
   std::function<uint64_t(const platform::PcmFormat& format)> Length;
   double VanishAfterSeconds = -1;  // vanish after this much audio (< 0: never)
+  // Stop delivering after this much audio, without vanishing: a device
+  // that stays open and silent for good (< 0: never; 0: from the start).
+  double StallAfterSeconds = -1;
   bool FailOpen = false;           // the device refuses to open
   std::string FailReason = "the scripted device refuses to open";
   uint32_t ShortBlockBytes = 0;  // > 0: end every block after this many bytes
@@ -76,7 +79,7 @@ bool WavScript(const std::string& path, CaptureScript* script, std::string* erro
 // Parses a list of capture devices, separated by ';', each a kind with its
 // argument and options separated by ',':
 //   tone=HZ | silence | wav=PATH
-//   amp=0..1  vanish=SECONDS  short=BYTES  fail  name=TEXT
+//   amp=0..1  vanish=SECONDS  stall[=SECONDS]  short=BYTES  fail  name=TEXT
 // e.g. "tone=440,amp=0.8;wav=/tmp/a.wav,name=Guitar". False with *error set
 // on a malformed entry.
 bool ParseCaptureScripts(const std::string& list, std::vector<CaptureScript>* scripts,

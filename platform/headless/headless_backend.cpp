@@ -128,7 +128,8 @@ class CaptureCore : public PacedDevice {
       : PacedDevice(format, script.PeriodMs, End(script, format), now),
         m_Script(script),
         m_Sink(sink),
-        m_Stats(std::move(stats)) {}
+        m_Stats(std::move(stats)),
+        m_StallAt(VanishBytes(format, script.StallAfterSeconds)) {}
 
   void SetStarted(bool started) {
     std::lock_guard<std::recursive_mutex> lk(Mutex);
@@ -142,6 +143,8 @@ class CaptureCore : public PacedDevice {
   }
 
   void Move(uint64_t at, uint64_t bytes) override {
+    if (at >= m_StallAt) return;
+    bytes = std::min(bytes, m_StallAt - at);
     std::vector<unsigned char> buf(bytes);
     if (m_Script.Fill) m_Script.Fill(m_Format, at, buf.data(), buf.size());
     if (m_Started) Deliver(buf);
@@ -172,6 +175,7 @@ class CaptureCore : public PacedDevice {
   CaptureScript m_Script;
   platform::CaptureSink& m_Sink;
   std::shared_ptr<SharedCaptureStats> m_Stats;
+  uint64_t m_StallAt;  // nothing is delivered from this byte on
   size_t m_InBlock = 0;
   bool m_Started = false;
 };
@@ -208,6 +212,10 @@ class Headless : public platform::Backend {
  public:
   Headless() { ResetDevices(); }
   const char* Name() const override { return "headless"; }
+  std::string SetupProblem() override {
+    std::lock_guard<std::mutex> lk(m_Mutex);
+    return m_SetupProblem;
+  }
 
   uint32_t Milliseconds() override { return static_cast<uint32_t>(m_Now.load()); }
 
@@ -415,6 +423,7 @@ class Headless : public platform::Backend {
   std::atomic<bool> m_WarnedBusy{false};
   std::atomic<bool> m_Awake{false};
   std::string m_ProgramFolder;  // "": the program file's folder
+  std::string m_SetupProblem;   // why ZELVARO_HEADLESS_CAPTURE gave no devices
   std::atomic<uint64_t> m_IdleResets{0};
   std::recursive_mutex m_Advance;
 };
@@ -521,11 +530,9 @@ bool Headless::ResetDevices() {
   std::vector<CaptureScript> scripts;
   const char* env = std::getenv("ZELVARO_HEADLESS_CAPTURE");
   std::string error;
-  if (env && *env && !ParseCaptureScripts(env, &scripts, &error)) {
-    std::fprintf(stderr, "headless: ZELVARO_HEADLESS_CAPTURE: %s\n", error.c_str());
-    scripts.clear();
-  }
+  if (env && *env && !ParseCaptureScripts(env, &scripts, &error)) scripts.clear();
   std::lock_guard<std::mutex> lk(m_Mutex);
+  m_SetupProblem = error.empty() ? "" : "ZELVARO_HEADLESS_CAPTURE: " + error;
   m_Boxes.clear();
   m_Answer.store(0);
   m_Events.clear();

@@ -4,15 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 
 #include "platform/headless/headless.h"
-#include "platform/wavefile.h"
+#include "platform/recording.h"
 
 namespace headless {
 namespace {
@@ -86,43 +82,19 @@ CaptureScript BufferScript(std::vector<unsigned char> bytes) {
 }
 
 bool WavScript(const std::string& path, CaptureScript* script, std::string* error) {
-  // Decoded once per rate the device is opened at.
-  struct Decoded {
-    std::vector<unsigned char> Image;
-    std::mutex Mutex;
-    std::map<int, std::vector<unsigned char>> ByRate;
-    const std::vector<unsigned char>& At(int rate) {
-      std::lock_guard<std::mutex> lk(Mutex);
-      auto it = ByRate.find(rate);
-      if (it != ByRate.end()) return it->second;
-      std::vector<unsigned char>& s = ByRate[rate];
-      DecodeWaveToMono8(Image.data(), Image.size(), rate, s, nullptr, nullptr);
-      return s;
-    }
-  };
-  auto decoded = std::make_shared<Decoded>();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
-  decoded->Image.assign(std::istreambuf_iterator<char>(in), {});
-  std::vector<unsigned char> probe;
-  if (!DecodeWaveToMono8(decoded->Image.data(), decoded->Image.size(), 8000, probe, nullptr, error))
-    return false;
-
+  auto recording = std::make_shared<Recording>();
+  if (!recording->Load(path, error)) return false;
   CaptureScript s;
-  std::string base = path.substr(path.find_last_of('/') + 1);
-  s.Name = "Scripted recording " + base;
-  s.Fill = [decoded](const platform::PcmFormat& fmt, uint64_t offset, unsigned char* out,
-                     size_t len) {
-    const std::vector<unsigned char>& mono = decoded->At(fmt.Rate);
+  s.Name = "Scripted recording " + recording->FileName();
+  s.Fill = [recording](const platform::PcmFormat& fmt, uint64_t offset, unsigned char* out,
+                       size_t len) {
+    const std::vector<unsigned char>& mono = recording->AtRate(fmt.Rate);
     FillFrames(fmt, offset, out, len, [&](uint64_t i) {
       return i < mono.size() ? (mono[static_cast<size_t>(i)] - 128) / 128.0 : 0.0;
     });
   };
-  s.Length = [decoded](const platform::PcmFormat& fmt) {
-    return static_cast<uint64_t>(decoded->At(fmt.Rate).size()) *
+  s.Length = [recording](const platform::PcmFormat& fmt) {
+    return static_cast<uint64_t>(recording->AtRate(fmt.Rate).size()) *
            static_cast<uint64_t>(fmt.FrameBytes());
   };
   *script = std::move(s);
@@ -158,6 +130,8 @@ bool ParseCaptureScripts(const std::string& list, std::vector<CaptureScript>* sc
         amplitude = v;
       } else if (key == "vanish" && ParseNumber(value, &v) && v >= 0) {
         s.VanishAfterSeconds = v;
+      } else if (key == "stall" && (value.empty() || (ParseNumber(value, &v) && v >= 0))) {
+        s.StallAfterSeconds = value.empty() ? 0 : v;
       } else if (key == "short" && ParseNumber(value, &v) && v >= 1 && v <= 1e9) {
         s.ShortBlockBytes = static_cast<uint32_t>(v);
       } else if (key == "fail" && value.empty()) {
@@ -182,6 +156,7 @@ bool ParseCaptureScripts(const std::string& list, std::vector<CaptureScript>* sc
       return fail("unknown device '" + entry + "' (tone=HZ, silence or wav=PATH)");
     }
     base.VanishAfterSeconds = s.VanishAfterSeconds;
+    base.StallAfterSeconds = s.StallAfterSeconds;
     base.ShortBlockBytes = s.ShortBlockBytes;
     base.FailOpen = s.FailOpen;
     if (!name.empty()) base.Name = name;

@@ -4,6 +4,14 @@
 // (SDL's where a display exists, standard error otherwise), the event pump
 // (SDL_QUIT, and each display's input) and the displays (sdl_display.cpp).
 //
+// SDL's audio calls that may wait on the sound server (starting the audio
+// system, listing, opening and closing devices) run one at a time on a
+// thread of their own, and the caller waits a second at most: a server that
+// is frozen, or one that never answers a new stream (PipeWire without its
+// session manager), leaves the program running, never hung. A device still
+// opening is handed out all the same and delivers once it opens; listing
+// meanwhile answers from what the last listing found.
+//
 // SDL never installs signal handlers here: the message layer turns SIGINT
 // and SIGTERM into requests to end. Monitors of output devices are listed
 // as capture devices (PulseAudio hides them otherwise), so a sound playing
@@ -23,8 +31,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -47,27 +58,38 @@ bool HasScreen() {
   return (x && *x) || (wl && *wl);
 }
 
+// What an SDL device shares with the stream that asked for it: the device
+// may open after the stream stopped waiting, and close after the stream has
+// gone. SDL's callback gets the slot, which outlives the device; once the
+// stream has gone the callback does nothing. The lock is never held while
+// calling SDL: SDL holds the device's own lock around the callback, which
+// takes this one.
+struct DeviceSlot {
+  std::mutex Mutex;
+  bool Capture = true;
+  unsigned char Silence = 0;
+  CaptureSink* Sink = nullptr;       // null once the stream has gone
+  PlaybackSource* Source = nullptr;
+  SDL_AudioDeviceID Device = 0;      // 0 until open (and once closed)
+  bool Started = false;              // capture: the owner wants it recording
+  bool Waiting = true;               // the opener's caller still waits for the outcome
+  bool Finished = false;             // the opening has ended, well or not
+  bool Lost = false;                 // the callback's own
+  std::string Error;                 // why it did not open
+};
+
 // One SDL audio device, capture or playback.
 class SdlStream : public AudioStream {
  public:
-  SdlStream(bool capture, CaptureSink* sink, PlaybackSource* source, unsigned char silence)
-      : m_Capture(capture), m_Sink(sink), m_Source(source), m_Silence(silence) {}
+  explicit SdlStream(std::shared_ptr<DeviceSlot> slot) : m_Slot(std::move(slot)) {}
   ~SdlStream() override;
   void Start() override;
   void Stop() override;
 
-  bool Open(const char* name, const PcmFormat& format, std::string* error);
+  static void SDLCALL Callback(void* slot, Uint8* stream, int len);
 
  private:
-  static void SDLCALL Callback(void* self, Uint8* stream, int len);
-  void Run(Uint8* stream, int len);
-
-  bool m_Capture;
-  CaptureSink* m_Sink;
-  PlaybackSource* m_Source;
-  unsigned char m_Silence;
-  std::atomic<SDL_AudioDeviceID> m_Device{0};
-  bool m_Lost = false;  // the callback's own
+  std::shared_ptr<DeviceSlot> m_Slot;
 };
 
 // A generated recording delivered every 20 ms, as much as the real clock
@@ -197,68 +219,161 @@ class Sdl : public Backend {
   void RaiseDisplay(HWND hwnd) override { sdl::RaiseDisplay(hwnd); }
   void MinimiseDisplay(HWND hwnd) override { sdl::MinimiseDisplay(hwnd); }
 
-  // Serialises SDL's audio calls (SDL does not guard opening, closing and
-  // listing against each other).
-  std::recursive_mutex AudioMutex;
+  // How a call into SDL's audio went: done, still running after the wait
+  // (it finishes on its own), or not started because another one runs.
+  enum class Outcome { Done, Pending, Busy };
+  // Runs `work` on a thread of its own, the only one in SDL's audio calls
+  // (SDL does not guard opening, closing and listing against each other),
+  // and waits for it up to `waitMs`. `work` must own what it uses.
+  Outcome Run(std::function<void()> work, uint32_t waitMs);
+  // Closes `device` of `slot` now, or once the call that runs has ended.
+  void Close(SDL_AudioDeviceID device, std::shared_ptr<DeviceSlot> slot);
 
  private:
+  // Inside Run only.
   bool EnsureAudio(std::string* why);
+  void List();
+  void CloseWaiting();
   std::unique_ptr<AudioStream> Open(bool capture, int id, const PcmFormat& format,
                                     CaptureSink* sink, PlaybackSource* source, std::string* error);
 
+  // Guards everything below; the running call holds it only to read and
+  // write them, never while it waits on SDL.
+  std::mutex m_Mutex;
+  std::condition_variable m_Ended;
+  bool m_Running = false;
+  uint64_t m_Runs = 0;  // calls ended so far
   bool m_AudioUp = false;
+  std::string m_AudioError;
+  // What the last listing found, per direction: the default device's name
+  // (empty: none) and the named devices.
+  struct Listing {
+    bool Known = false;
+    std::string Why;
+    std::string Default;
+    bool HasDefault = false;
+    std::vector<std::string> Named;
+  } m_Listed[2];
+  std::vector<std::pair<SDL_AudioDeviceID, std::shared_ptr<DeviceSlot>>> m_ToClose;
   std::mutex m_BoxMutex;
 };
+
+// How long a caller waits for SDL's audio before going on without it.
+constexpr uint32_t kAnswerMs = 1000;
+constexpr uint32_t kCloseWaitMs = 250;
 
 Sdl& TheSdl() {
   static Sdl* sdl = new Sdl;
   return *sdl;
 }
 
-bool Sdl::EnsureAudio(std::string* why) {
-  if (m_AudioUp) return true;
-  QuietAlsa();
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-    if (why) *why = std::string("no audio driver could start (") + SDL_GetError() + ")";
-    return false;
+Sdl::Outcome Sdl::Run(std::function<void()> work, uint32_t waitMs) {
+  std::unique_lock<std::mutex> lk(m_Mutex);
+  if (m_Running) return Outcome::Busy;
+  m_Running = true;
+  const uint64_t ticket = m_Runs + 1;
+  std::thread([this, work = std::move(work)] {
+    CloseWaiting();
+    work();
+    CloseWaiting();
+    std::lock_guard<std::mutex> done(m_Mutex);
+    m_Running = false;
+    m_Runs++;
+    m_Ended.notify_all();
+  }).detach();
+  m_Ended.wait_for(lk, std::chrono::milliseconds(waitMs), [&] { return m_Runs >= ticket; });
+  return m_Runs >= ticket ? Outcome::Done : Outcome::Pending;
+}
+
+void Sdl::Close(SDL_AudioDeviceID device, std::shared_ptr<DeviceSlot> slot) {
+  {
+    std::lock_guard<std::mutex> lk(m_Mutex);
+    m_ToClose.emplace_back(device, std::move(slot));
   }
-  m_AudioUp = true;
-  return true;
+  // A call that runs closes it when it ends. Closing waits on the server
+  // only when it is in trouble, so the wait is short: the device closes
+  // later all the same.
+  Run([] {}, kCloseWaitMs);
+}
+
+void Sdl::CloseWaiting() {
+  for (;;) {
+    std::pair<SDL_AudioDeviceID, std::shared_ptr<DeviceSlot>> next;
+    {
+      std::lock_guard<std::mutex> lk(m_Mutex);
+      if (m_ToClose.empty()) return;
+      next = std::move(m_ToClose.back());
+      m_ToClose.pop_back();
+    }
+    SDL_CloseAudioDevice(next.first);
+  }
+}
+
+bool Sdl::EnsureAudio(std::string* why) {
+  {
+    std::lock_guard<std::mutex> lk(m_Mutex);
+    if (m_AudioUp) return true;
+  }
+  QuietAlsa();
+  const bool up = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  std::lock_guard<std::mutex> lk(m_Mutex);
+  m_AudioUp = up;
+  m_AudioError = up ? "" : std::string("no audio driver could start (") + SDL_GetError() + ")";
+  if (!up && why) *why = m_AudioError;
+  return up;
+}
+
+void Sdl::List() {
+  std::string why;
+  const bool up = EnsureAudio(&why);
+  Listing found[2];
+  for (int capture = 0; capture < 2; capture++) {
+    Listing& l = found[capture];
+    l.Known = true;
+    if (!up) {
+      l.Why = why;
+      continue;
+    }
+    const int named = SDL_GetNumAudioDevices(capture);
+    for (int i = 0; i < named; i++) {
+      const char* name = SDL_GetAudioDeviceName(i, capture);
+      l.Named.push_back(name ? name : "");
+    }
+    char* name = nullptr;
+    SDL_AudioSpec device_format;
+    l.HasDefault = SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0;
+    if (l.HasDefault && name) l.Default = name;
+    SDL_free(name);
+    if (l.Named.empty() && !l.HasDefault)
+      l.Why = std::string("the ") + SDL_GetCurrentAudioDriver() + " audio driver found no " +
+              (capture ? "capture" : "playback") + " device";
+  }
+  std::lock_guard<std::mutex> lk(m_Mutex);
+  m_Listed[0] = std::move(found[0]);
+  m_Listed[1] = std::move(found[1]);
 }
 
 int Sdl::AudioDeviceCount(AudioDirection direction, std::string* why) {
-  std::lock_guard<std::recursive_mutex> lk(AudioMutex);
-  if (!EnsureAudio(why)) return 0;
-  const int capture = direction == AudioDirection::Capture;
-  int named = SDL_GetNumAudioDevices(capture);
-  char* name = nullptr;
-  SDL_AudioSpec device_format;
-  bool has_default = SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0;
-  SDL_free(name);
-  if (named <= 0 && !has_default) {
+  // A listing that does not end in time leaves the last one's answer.
+  const Outcome o = Run([this] { List(); }, kAnswerMs);
+  std::lock_guard<std::mutex> lk(m_Mutex);
+  const Listing& l = m_Listed[direction == AudioDirection::Capture];
+  if (!l.Known || (l.Named.empty() && !l.HasDefault)) {
     if (why)
-      *why = std::string("the ") + SDL_GetCurrentAudioDriver() + " audio driver found no " +
-             (capture ? "capture" : "playback") + " device";
+      *why = l.Known && o == Outcome::Done ? l.Why
+                                           : "the sound system does not answer (is its server "
+                                             "frozen, or busy with a device that does not?)";
     return 0;
   }
-  return 1 + (named > 0 ? named : 0);
+  return 1 + static_cast<int>(l.Named.size());
 }
 
 std::string Sdl::AudioDeviceName(AudioDirection direction, int id) {
-  std::lock_guard<std::recursive_mutex> lk(AudioMutex);
-  if (!EnsureAudio(nullptr)) return "";
-  const int capture = direction == AudioDirection::Capture;
-  if (id == 0) {
-    char* name = nullptr;
-    SDL_AudioSpec device_format;
-    std::string out = "Default device";
-    if (SDL_GetDefaultAudioInfo(&name, &device_format, capture) == 0 && name)
-      out += std::string(" (") + name + ")";
-    SDL_free(name);
-    return out;
-  }
-  const char* name = SDL_GetAudioDeviceName(id - 1, capture);
-  return name ? name : "";
+  std::lock_guard<std::mutex> lk(m_Mutex);
+  const Listing& l = m_Listed[direction == AudioDirection::Capture];
+  if (id == 0) return l.Default.empty() ? "Default device" : "Default device (" + l.Default + ")";
+  if (id < 1 || static_cast<size_t>(id) > l.Named.size()) return "";
+  return l.Named[static_cast<size_t>(id) - 1];
 }
 
 std::unique_ptr<AudioStream> Sdl::OpenCapture(int id, const PcmFormat& format, CaptureSink& sink,
@@ -274,80 +389,125 @@ std::unique_ptr<AudioStream> Sdl::OpenPlayback(int id, const PcmFormat& format,
 std::unique_ptr<AudioStream> Sdl::Open(bool capture, int id, const PcmFormat& format,
                                        CaptureSink* sink, PlaybackSource* source,
                                        std::string* error) {
-  std::lock_guard<std::recursive_mutex> lk(AudioMutex);
-  if (!EnsureAudio(error)) return nullptr;
-  std::string name;
-  if (id > 0) {
-    const char* n = SDL_GetAudioDeviceName(id - 1, capture);
-    if (!n) {
-      if (error) *error = "the device is no longer there";
-      return nullptr;
+  auto slot = std::make_shared<DeviceSlot>();
+  slot->Capture = capture;
+  slot->Silence = format.SilenceByte();
+  slot->Sink = sink;
+  slot->Source = source;
+  auto work = [this, slot, id, format] {
+    std::string why;
+    SDL_AudioDeviceID dev = 0;
+    if (EnsureAudio(&why)) {
+      const char* name = nullptr;
+      if (id > 0) {
+        name = SDL_GetAudioDeviceName(id - 1, slot->Capture);
+        if (!name) why = "the device is no longer there";
+      }
+      if (id == 0 || name) {
+        SDL_AudioSpec want{}, have{};
+        want.freq = format.Rate;
+        want.format = format.Bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+        want.channels = static_cast<Uint8>(format.Channels);
+        // About 25 ms per callback: a whole number of them fills a block of
+        // the tuner's size in good time.
+        Uint16 samples = 16;
+        while (samples < 4096 && samples * 40 < format.Rate) samples = static_cast<Uint16>(samples * 2);
+        want.samples = samples;
+        want.callback = &SdlStream::Callback;
+        want.userdata = slot.get();
+        dev = SDL_OpenAudioDevice(name, slot->Capture ? 1 : 0, &want, &have, 0);
+        if (dev == 0) why = SDL_GetError();
+      }
     }
-    name = n;
+    bool run = false, gone = false, tell = false;
+    {
+      std::lock_guard<std::mutex> lk(slot->Mutex);
+      slot->Finished = true;
+      slot->Error = why;
+      gone = !slot->Sink && !slot->Source;
+      if (dev != 0 && !gone) {
+        slot->Device = dev;
+        run = !slot->Capture || slot->Started;
+      }
+      // A caller that stopped waiting hears of a failure as a lost device.
+      tell = dev == 0 && !slot->Waiting && !gone;
+    }
+    if (dev != 0 && gone) SDL_CloseAudioDevice(dev);
+    if (run) SDL_PauseAudioDevice(dev, 0);
+    if (tell) {
+      std::lock_guard<std::mutex> lk(slot->Mutex);
+      if (slot->Sink) slot->Sink->DeviceLost();
+      if (slot->Source) slot->Source->DeviceLost();
+    }
+  };
+  if (Run(work, kAnswerMs) == Outcome::Busy) {
+    if (error) *error = "the sound system is still busy with a device that does not answer";
+    return nullptr;
   }
-  auto stream = std::make_unique<SdlStream>(capture, sink, source, format.SilenceByte());
-  if (!stream->Open(id > 0 ? name.c_str() : nullptr, format, error)) return nullptr;
-  return stream;
-}
-
-bool SdlStream::Open(const char* name, const PcmFormat& format, std::string* error) {
-  SDL_AudioSpec want{}, have{};
-  want.freq = format.Rate;
-  want.format = format.Bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
-  want.channels = static_cast<Uint8>(format.Channels);
-  // About 25 ms per callback: a whole number of them fills a block of the
-  // tuner's size in good time.
-  Uint16 samples = 16;
-  while (samples < 4096 && samples * 40 < format.Rate) samples = static_cast<Uint16>(samples * 2);
-  want.samples = samples;
-  want.callback = &SdlStream::Callback;
-  want.userdata = this;
-  SDL_AudioDeviceID dev = SDL_OpenAudioDevice(name, m_Capture ? 1 : 0, &want, &have, 0);
-  if (dev == 0) {
-    if (error) *error = SDL_GetError();
-    return false;
+  std::lock_guard<std::mutex> lk(slot->Mutex);
+  slot->Waiting = false;
+  if (slot->Finished && slot->Device == 0) {
+    if (error) *error = slot->Error;
+    return nullptr;
   }
-  m_Device.store(dev);
-  if (!m_Capture) SDL_PauseAudioDevice(dev, 0);
-  return true;
+  return std::make_unique<SdlStream>(slot);
 }
 
 SdlStream::~SdlStream() {
-  std::lock_guard<std::recursive_mutex> lk(TheSdl().AudioMutex);
-  if (SDL_AudioDeviceID dev = m_Device.exchange(0)) SDL_CloseAudioDevice(dev);
-}
-
-void SdlStream::Start() {
-  if (m_Capture) SDL_PauseAudioDevice(m_Device.load(), 0);
+  SDL_AudioDeviceID dev;
+  {
+    std::lock_guard<std::mutex> lk(m_Slot->Mutex);
+    m_Slot->Sink = nullptr;
+    m_Slot->Source = nullptr;
+    dev = m_Slot->Device;
+    m_Slot->Device = 0;
+  }
+  if (dev) TheSdl().Close(dev, m_Slot);
 }
 
 // Pausing takes the device's lock, which SDL holds around the callback: when
 // it returns, no callback runs.
-void SdlStream::Stop() {
-  if (m_Capture) SDL_PauseAudioDevice(m_Device.load(), 1);
+void SdlStream::Start() {
+  SDL_AudioDeviceID dev;
+  {
+    std::lock_guard<std::mutex> lk(m_Slot->Mutex);
+    if (!m_Slot->Capture) return;
+    m_Slot->Started = true;
+    dev = m_Slot->Device;
+  }
+  if (dev) SDL_PauseAudioDevice(dev, 0);
 }
 
-void SDLCALL SdlStream::Callback(void* self, Uint8* stream, int len) {
-  static_cast<SdlStream*>(self)->Run(stream, len);
+void SdlStream::Stop() {
+  SDL_AudioDeviceID dev;
+  {
+    std::lock_guard<std::mutex> lk(m_Slot->Mutex);
+    if (!m_Slot->Capture) return;
+    m_Slot->Started = false;
+    dev = m_Slot->Device;
+  }
+  if (dev) SDL_PauseAudioDevice(dev, 1);
 }
 
 // SDL goes on calling back, with silence, after a device has gone; its
 // status then reads stopped.
-void SdlStream::Run(Uint8* stream, int len) {
-  SDL_AudioDeviceID dev = m_Device.load();
-  if (!m_Lost && dev != 0 && SDL_GetAudioDeviceStatus(dev) == SDL_AUDIO_STOPPED) {
-    m_Lost = true;
-    if (m_Capture)
-      m_Sink->DeviceLost();
-    else
-      m_Source->DeviceLost();
+void SDLCALL SdlStream::Callback(void* self, Uint8* stream, int len) {
+  auto* slot = static_cast<DeviceSlot*>(self);
+  std::lock_guard<std::mutex> lk(slot->Mutex);
+  size_t n = 0;
+  if (slot->Sink || slot->Source) {
+    if (!slot->Lost && slot->Device != 0 &&
+        SDL_GetAudioDeviceStatus(slot->Device) == SDL_AUDIO_STOPPED) {
+      slot->Lost = true;
+      if (slot->Sink) slot->Sink->DeviceLost();
+      if (slot->Source) slot->Source->DeviceLost();
+    }
+    if (!slot->Lost) {
+      if (slot->Sink) slot->Sink->Captured(stream, static_cast<size_t>(len));
+      if (slot->Source) n = slot->Source->Render(stream, static_cast<size_t>(len));
+    }
   }
-  if (m_Capture) {
-    if (!m_Lost) m_Sink->Captured(stream, static_cast<size_t>(len));
-    return;
-  }
-  size_t n = m_Lost ? 0 : m_Source->Render(stream, static_cast<size_t>(len));
-  std::memset(stream + n, m_Silence, static_cast<size_t>(len) - n);
+  if (!slot->Capture) std::memset(stream + n, slot->Silence, static_cast<size_t>(len) - n);
 }
 
 int Sdl::ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) {

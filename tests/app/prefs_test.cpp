@@ -11,6 +11,7 @@
 
 #include "prefs.h"
 #include "support/private_folders.h"
+#include "support/process.h"
 #include "support/wav.h"
 
 namespace {
@@ -147,6 +148,44 @@ TEST_F(Prefs, AnEarlierVersionsFileInTheCurrentFolderIsTakenOverOnlyWhenItIsSoun
   EXPECT_EQ(TriggerLevel, 2);
   EXPECT_EQ(MeterAdjust, 5);
   EXPECT_EQ(chdir(saved), 0);
+}
+
+TEST_F(Prefs, TheSaveKeepsPermissionsFollowsNothingPlantedAndLeavesAnUnchangedFileAlone) {
+  auto modeOf = [](const std::string& p) {
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  auto inodeOf = [](const std::string& p) {
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  const mode_t oldMask = umask(027);
+  ASSERT_TRUE(WritePrefsTo(path));
+  EXPECT_EQ(modeOf(path), 0640u);  // a new file: 0666 less the umask
+  umask(oldMask);
+
+  // Whatever stands under a temporary name someone could guess is left alone.
+  const std::string victim = dir.File("victim");
+  WriteFile(victim, Bytes(100, 'v'));
+  ASSERT_EQ(symlink(victim.c_str(), (path + ".tmp." + std::to_string(getpid())).c_str()), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+  MeterAdjust = 5;
+  ASSERT_TRUE(WritePrefsTo(path));
+  EXPECT_EQ(ReadFile(path), (Bytes{1, 0, 0, 0, 5, 0, 0, 0}));
+  EXPECT_EQ(ReadFile(victim), Bytes(100, 'v'));
+  EXPECT_EQ(modeOf(path), 0604u);
+  EXPECT_EQ(testing_support::RunCommand("ls -A " + testing_support::ShellQuote(dir.Path()) +
+                                        " | wc -l")
+                .Out,
+            "3\n");  // PREFS.DAT, the victim and the planted link: no temporary file
+
+  // The same settings again: the very same file stays.
+  const auto inode = inodeOf(path);
+  ASSERT_TRUE(WritePrefsTo(path));
+  EXPECT_EQ(inodeOf(path), inode);
+  MeterAdjust = 6;
+  ASSERT_TRUE(WritePrefsTo(path));
+  EXPECT_NE(inodeOf(path), inode);
 }
 
 }  // namespace

@@ -315,10 +315,26 @@ TEST_F(TunerApp, StartLoadsTheSettingsAndStartsCaptureAndTheEndSavesAndStops) {
   EXPECT_EQ(ReadFile(TestSettingsFile()), PrefsImage(2, -6));
 }
 
-TEST_F(TunerApp, CaptureThatCannotStartIsReportedAndEveryFrameDrawsNothing) {
+// Frames for `ms` milliseconds of the clock, one per piece's worth of time.
+void PaintFor(int ms) {
+  const int piece = 1000 * kPieceSize / kSampleRate;
+  for (int t = 0; t < ms; t += piece) {
+    Sleep(piece);
+    game.Paint();
+  }
+}
+
+// No reading on the meter: the needle rests at the flat stop, the strength
+// bar is dark.
+bool ShowsNoReading() {
+  return game.screen.GetPixel(60, 117) == ColorValue(0, 0, 0) &&
+         game.screen.GetPixel(25, 7) != ColorValue(0, 255, 0);
+}
+
+TEST_F(TunerApp, WithoutACaptureDeviceFramesShowSilenceAndOneIsTriedEveryTwoSeconds) {
   headless::CaptureScript refusing = headless::ToneScript(440);
   refusing.FailOpen = true;
-  headless::AddCaptureDevice(refusing);
+  const int refused = headless::AddCaptureDevice(refusing);
   int orientation = 0;
   game.ProgramStart(orientation);
   std::vector<headless::RecordedMessageBox> boxes = headless::MessageBoxes();
@@ -328,14 +344,59 @@ TEST_F(TunerApp, CaptureThatCannotStartIsReportedAndEveryFrameDrawsNothing) {
   EXPECT_EQ(boxes[0].Type, static_cast<unsigned>(MB_OK));
   game.DisplayInit();
   game.screen.Clear(ColorValue(0, 0, 255));
-  const std::vector<PIXEL> before = ScreenPixels();
-  for (int i = 0; i < 250; i++) game.Paint();
-  EXPECT_TRUE(ScreenIs(before));
-  EXPECT_EQ(headless::IdleTimerResets(), 0u);  // counted only while capture runs
+  PaintFor(3000);
+  EXPECT_EQ(headless::CaptureStatsOf(refused).Opens, 0);  // refusals are not counted
+  EXPECT_EQ(Tuner.bufferlen, kWindowSize);  // filled with silence
+  EXPECT_TRUE(ShowsNoReading());
+  // The buttons are there to be used (the trigger button's face, not the blue).
+  EXPECT_NE(game.screen.GetPixel(65, 300), ColorValue(0, 0, 255));
+
+  // A device that answers is taken up at the next try, within 2 s.
+  headless::RemoveDevices();
+  const int tone = headless::AddCaptureDevice(headless::ToneScript(440, 0.5));
+  testing::internal::CaptureStderr();
+  PaintFor(2000);
+  EXPECT_EQ(waveIn.IsActive(), 1);
+  PaintFor(1500);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("recording again from Default device (Scripted tone 440 Hz)"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(headless::CaptureStatsOf(tone).Opens, 1);
+  EXPECT_NEAR(Tuner.LastFrequency, 440.0, 0.5);
+  EXPECT_FALSE(ShowsNoReading());
+  EXPECT_EQ(headless::MessageBoxes().size(), 1u);
   // The settings still go through the run.
   MeterAdjust = 4;
   game.ProgramEnd();
   EXPECT_EQ(ReadFile(TestSettingsFile()), PrefsImage(1, 4));
+}
+
+TEST_F(TunerApp, ACaptureDeviceThatGoesAwayLeavesNoStaleReadingAndIsOpenedAgain) {
+  headless::CaptureScript tone = headless::ToneScript(440, 0.5);
+  tone.VanishAfterSeconds = 2;  // after each opening
+  const int id = headless::AddCaptureDevice(tone);
+  int orientation = 0;
+  game.ProgramStart(orientation);
+  game.DisplayInit();
+  testing::internal::CaptureStderr();
+  PaintFor(1900);
+  EXPECT_NEAR(Tuner.LastFrequency, 440.0, 0.5);
+  PaintFor(300);  // it goes, and the very next frame shows it
+  EXPECT_EQ(waveIn.IsActive(), 0);
+  EXPECT_EQ(Tuner.LastFrequency, 0.0);
+  EXPECT_TRUE(ShowsNoReading());
+  PaintFor(1500);
+  EXPECT_TRUE(ShowsNoReading());
+  PaintFor(1500);  // opened again 2 s after it went, and read
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(headless::CaptureStatsOf(id).Opens, 2);
+  EXPECT_NEAR(Tuner.LastFrequency, 440.0, 0.5);
+  EXPECT_FALSE(ShowsNoReading());
+  EXPECT_NE(said.find("the capture device went away; trying again every 2 seconds"),
+            std::string::npos)
+      << said;
+  game.ProgramEnd();
 }
 
 TEST_F(TunerApp, PocketResetsTheSystemIdleTimerOnEvery200thFrame) {

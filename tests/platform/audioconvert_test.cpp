@@ -36,6 +36,33 @@ TEST(AudioConvert, ResamplingKeepsTheEndOfTheRecordingInStep) {
   }
 }
 
+TEST(AudioConvert, InputFedInPartsComesOutAsTheWholeInputDoes) {
+  // Longer than three of the slices SDL is given, in odd-sized parts that
+  // split frames.
+  std::vector<float> in(200003);
+  for (size_t i = 0; i < in.size(); i++) in[i] = static_cast<float>(std::sin(i * 0.01) * 0.8);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
+  const size_t size = in.size() * 4;
+  for (int from : {1000, 8000, 44100}) {
+    const AudioFormat f{SampleFormat::F32, 1, from}, t{SampleFormat::U8, 1, 8000};
+    std::vector<unsigned char> whole, parts;
+    ASSERT_TRUE(ConvertAudio(bytes, size, f, t, whole, nullptr));
+    AudioConverter c(f, t);
+    size_t done = 0, step = 1;
+    while (done < size) {
+      const size_t n = std::min(step, size - done);
+      ASSERT_TRUE(c.Put(bytes + done, n));
+      done += n;
+      step = step * 7 + 3;
+      if (step > 300000) step = 5;
+    }
+    ASSERT_TRUE(c.Finish());
+    parts = c.Output();
+    EXPECT_EQ(parts.size(), whole.size()) << from;
+    EXPECT_TRUE(parts == whole) << from;
+  }
+}
+
 TEST(AudioConvert, UnsignedBytesPadWithTheirOwnSilence) {
   std::vector<unsigned char> in(4410, 200), out;
   ASSERT_TRUE(ConvertAudio(in.data(), in.size(), {SampleFormat::U8, 1, 44100},

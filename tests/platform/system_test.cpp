@@ -122,7 +122,7 @@ TEST_F(Instance, WithoutASocketPathThatFitsTheLockStillDecides) {
   SingleInstance first, second;
   EXPECT_EQ(first.Claim("zelvaro-test"), SingleInstance::kFirst);
   first.SetWindow(hwnd, kRaise);
-  EXPECT_EQ(second.Claim("zelvaro-test"), SingleInstance::kOther);
+  EXPECT_EQ(second.Claim("zelvaro-test"), SingleInstance::kNoAnswer);
   EXPECT_EQ(RaisesWithin(100), 0);
 }
 

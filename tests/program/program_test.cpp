@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,6 +157,19 @@ std::string NotTheTunerOnA440(const Picture& p) {
   return wrong;
 }
 
+// What keeps `p` from showing no reading at all: the needle at its flat
+// stop, no band of the spectrum red, the strength bar dark. Empty when
+// nothing does.
+std::string NotSilence(const Picture& p) {
+  if (p.Width != 240 || p.Height != 320) return "no picture";
+  std::string wrong;
+  if (!IsBlack(p.At(60, 117))) wrong += " needle not at the flat stop;";
+  for (int j = 0; j < 8; j++)
+    if (IsRed(p.At(30 + 25 * j, 257))) wrong += " band " + std::to_string(j) + " red;";
+  if (IsGreen(p.At(30, 8))) wrong += " strength bar lit;";
+  return wrong;
+}
+
 class Program : public ::testing::Test {
  protected:
   // Runs a program in the test's folder, with its own runtime folder;
@@ -202,6 +216,12 @@ TEST_F(Program, HelpListsTheOptionsOfEachProgramAndVersionNamesIt) {
 
 TEST_F(Program, BadOptionsAreAOneLineErrorWithStatusTwo) {
   WriteFile(dir.File("junk.wav"), {'R', 'I', 'F', 'F'});
+  // A header claiming 2 GB of 8 kHz sound (some 37 hours) over nothing.
+  std::vector<unsigned char> huge = WaveImage({}, 1, 8000, 16);
+  huge[40] = huge[41] = huge[42] = 0;
+  huge[43] = 0x80;
+  WriteFile(dir.File("huge.wav"), huge);
+  std::filesystem::resize_file(dir.File("huge.wav"), (1ull << 31) + 44);
   struct Case {
     std::string program, env, args, says;
   } cases[] = {
@@ -216,6 +236,11 @@ TEST_F(Program, BadOptionsAreAOneLineErrorWithStatusTwo) {
        "--device 5: no capture device with id 5 (ids 0 to 1)"},
       {kDesk, "", "--headless --input missing.wav", "--input missing.wav: "},
       {kDesk, "", "--headless --input junk.wav", "--input junk.wav: "},
+      {kDesk, "", "--headless --input .", "--input .: Is a directory"},
+      {kDesk, "", "--headless --input /dev/zero", "--input /dev/zero: not a RIFF WAVE file"},
+      {kDesk, "", "--headless --input huge.wav", "--input huge.wav: too long: more than 3600 s"},
+      {kDesk, "ZELVARO_HEADLESS_CAPTURE=wav=.", "--headless",
+       "ZELVARO_HEADLESS_CAPTURE: .: Is a directory"},
       {kPocket, "", "--scale 2", "unknown option '--scale'"},
   };
   for (const Case& c : cases) {
@@ -340,6 +365,36 @@ TEST_F(Program, SteadyShowsTheOctaveWhoseOwnPartialsItHears) {
   }
 }
 
+TEST_F(Program, AScreenshotReplacesNothingButARegularFile) {
+  WriteFile(dir.File("victim"), {'v'});
+  ASSERT_EQ(symlink(dir.File("victim").c_str(), dir.File("link.bmp").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.File("fifo.bmp").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir.File("folder.bmp").c_str(), 0700), 0);
+  struct Case {
+    std::string path, says;
+  } cases[] = {{"link.bmp", "a symbolic link"}, {"fifo.bmp", "a FIFO"}, {"folder.bmp", "a directory"}};
+  for (const Case& c : cases) {
+    auto r = Run(kDesk, "", "--headless --frames 2 --screenshot " + c.path);
+    EXPECT_EQ(r.Status, 1) << c.path;
+    EXPECT_NE(r.Err.find("--screenshot " + c.path + ": " + c.says), std::string::npos) << r.Err;
+  }
+  struct stat st {};
+  EXPECT_TRUE(lstat(dir.File("link.bmp").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  EXPECT_TRUE(lstat(dir.File("fifo.bmp").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+  EXPECT_EQ(ReadFile(dir.File("victim")), std::vector<unsigned char>{'v'});
+}
+
+TEST_F(Program, ASilentCaptureDeviceIsNamedOnceOnStderr) {
+  for (const std::string& program : {kDesk, kPocket}) {
+    auto r = Run(program, "ZELVARO_HEADLESS_CAPTURE=tone=440,stall=1",
+                 "--headless --frames 200 --screenshot shot.bmp");
+    EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
+    const std::string name = program == kDesk ? "zelvaro-desk" : "zelvaro-pocket";
+    EXPECT_EQ(r.Err, name + ": no sound from Default device (Scripted tone 440 Hz) for 2 seconds; "
+                            "still waiting\n");
+  }
+}
+
 TEST_F(Program, AStopSignalClosesTheWindowAndTheProgramEndsWell) {
   pid_t pid = StartProcess({kDesk, "--headless"}, {"XDG_RUNTIME_DIR=" + runtime.Path()},
                            dir.File("out"), dir.File("err"));
@@ -350,6 +405,30 @@ TEST_F(Program, AStopSignalClosesTheWindowAndTheProgramEndsWell) {
   ASSERT_TRUE(WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }, 10000))
       << ReadFileText(dir.File("err"));
   EXPECT_EQ(StopProcess(pid, SIGTERM, 10000), 0) << ReadFileText(dir.File("err"));
+}
+
+TEST_F(Program, ALockHolderThatDoesNotAnswerIsNamedAndTheSecondStartFails) {
+  const std::string lock = runtime.Path() + "/zelvaro-desk.lock";
+  // A frozen instance (its socket still takes connections) and a process
+  // that holds the lock without listening at all.
+  pid_t frozen = StartProcess({kDesk, "--headless"}, {"XDG_RUNTIME_DIR=" + runtime.Path()},
+                              dir.File("out"), dir.File("err"));
+  ASSERT_GT(frozen, 0);
+  const std::string socket = runtime.Path() + "/zelvaro-desk.socket";
+  ASSERT_TRUE(WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }, 10000));
+  kill(frozen, SIGSTOP);
+  auto second = Run(kDesk, "", "--headless --frames 2");
+  kill(frozen, SIGCONT);
+  EXPECT_EQ(StopProcess(frozen, SIGTERM, 10000), 0);
+  pid_t holder = StartProcess({"flock", "--no-fork", lock, "sleep", "30"}, {}, "", "");
+  ASSERT_TRUE(WaitFor([&] { return system(("flock -n " + lock + " true").c_str()) != 0; }, 5000));
+  auto third = Run(kDesk, "", "--headless --frames 2");
+  StopProcess(holder, SIGKILL, 5000);
+  for (const CommandResult& r : {second, third}) {
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_EQ(r.Err, "zelvaro-desk: another zelvaro-desk holds the lock " + lock +
+                         " and does not answer\n");
+  }
 }
 
 // SDL's dummy drivers -----------------------------------------------------------------------
@@ -673,6 +752,61 @@ TEST_F(OnXvfb, UnderAWindowManagerThePocketStepsAsideForAnotherWindowAndComesBac
       },
       20000));
   EXPECT_EQ(Close(x, w.Id), 0) << ReadFileText(dir.File("err"));
+}
+
+// PipeWire without its session manager never links a new stream, so SDL's
+// PulseAudio driver waits on every device it opens (the server gives up
+// after 30 s): the window comes all the same, says why it hears nothing,
+// and ends when asked.
+TEST_F(OnXvfb, OnPipeWireWithoutItsSessionManagerTheWindowComesAndSaysItHearsNothing) {
+  TempDir pwDir;
+  PipeWireSession pw(pwDir, PipeWireSession::Manager::None);
+  ASSERT_TRUE(pw.Ready()) << pw.Log();
+  std::vector<std::string> env = pw.EnvList();
+  env.push_back("SDL_AUDIODRIVER=pulseaudio");
+  ASSERT_GT(StartProgram({kDesk, "--scale", "1"}, env), 0);
+  X11Client x(display);
+  ASSERT_TRUE(x.Connected());
+  ASSERT_NE(WaitForWindow(x).Id, 0u) << ReadFileText(dir.File("err"));
+  const std::string line = "zelvaro-desk: no sound from Default device for 2 seconds; still waiting\n";
+  EXPECT_TRUE(WaitFor([&] { return ReadFileText(dir.File("err")) == line; }, 20000))
+      << ReadFileText(dir.File("err"));
+  EXPECT_EQ(StopProcess(program, SIGTERM, 20000), 0) << ReadFileText(dir.File("err"));
+  program = -1;
+}
+
+TEST_F(OnXvfb, WhenTheSoundServerGoesAndComesBackTheMeterFallsSilentAndReadsAgain) {
+  TempDir pulseDir;
+  auto pulse = std::make_unique<PulseServer>(pulseDir);
+  ASSERT_GT(StartOnTone(*pulse, "pulseaudio", {kDesk, "--scale", "1"}), 0) << pulse->Log();
+  X11Client x(display);
+  X11WindowInfo w = WaitForWindow(x);
+  ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
+  // Waits up to a minute for the window to show what `wrong` finds nothing
+  // wrong with.
+  auto shows = [&](std::string (*wrong)(const Picture&)) {
+    std::string why = "no picture";
+    WaitFor(
+        [&] {
+          why = wrong(Shot(x, w.Id));
+          return why.empty();
+        },
+        60000);
+    return why;
+  };
+  ASSERT_EQ(shows(NotTheTunerOnA440), "") << ReadFileText(dir.File("err"));
+  pulse.reset();  // the server goes: no reading stays on the meter
+  EXPECT_EQ(shows(NotSilence), "") << ReadFileText(dir.File("err"));
+  pulse = std::make_unique<PulseServer>(pulseDir);  // and comes back
+  ASSERT_TRUE(pulse->Ready()) << pulse->Log();
+  ASSERT_TRUE(pulse->Play(dir.File("a4.wav")));
+  EXPECT_EQ(shows(NotTheTunerOnA440), "") << ReadFileText(dir.File("err"));
+  const std::string err = ReadFileText(dir.File("err"));
+  EXPECT_NE(err.find("zelvaro-desk: the capture device went away"), std::string::npos) << err;
+  EXPECT_NE(err.find("zelvaro-desk: recording again from Default device"), std::string::npos)
+      << err;
+  EXPECT_EQ(StopProcess(program, SIGTERM, 30000), 0) << ReadFileText(dir.File("err"));
+  program = -1;
 }
 
 }  // namespace

@@ -29,6 +29,10 @@ PipeWireSession::PipeWireSession(const TempDir& dir, Manager manager) : SoundSer
   // Each daemon writes its process id, so that each is stopped by its id.
   std::string script = "cd " + ShellQuote(dir.Path()) + " && pipewire & echo $! > " +
                        ShellQuote(dir.File("pipewire.pid")) + "; ";
+  // The others connect to pipewire once, at their start: they wait for its
+  // socket (ten seconds at the most).
+  script += "i=0; while [ ! -S " + ShellQuote(runtime + "/pipewire-0") +
+            " ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; ";
   if (manager == Manager::WirePlumber)
     script += "wireplumber & echo $! > " + ShellQuote(dir.File("wireplumber.pid")) + "; ";
   script += "pipewire-pulse & echo $! > " + ShellQuote(dir.File("pipewire-pulse.pid")) + "; wait";

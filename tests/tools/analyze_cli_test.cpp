@@ -197,8 +197,9 @@ TEST_F(AnalyzeCli, SteadyNamesTheOctaveTheSpectrumShows) {
 
 TEST_F(AnalyzeCli, BadInputIsAOneLineErrorWithStatusTwo) {
   auto good = WaveImage(Sine(440.0, 0.6, 8000, 1.0), 1, 8000, 16);
-  auto truncated = good;
-  truncated.resize(good.size() / 2);
+  auto slow = good;
+  slow[24] = 0xE7;  // 999 Hz: below the lowest rate read
+  slow[25] = 0x03;
   auto alaw = good;
   alaw[20] = 6;  // format tag 6: A-law
   auto odd_bits = WaveImage(Sine(440.0, 0.6, 8000, 0.2), 1, 8000, 16);
@@ -211,7 +212,7 @@ TEST_F(AnalyzeCli, BadInputIsAOneLineErrorWithStatusTwo) {
     std::string name;
     std::vector<unsigned char> bytes;
     std::string expect;
-  } cases[] = {{"truncated.wav", truncated, "truncated"},
+  } cases[] = {{"slow.wav", slow, "unsupported sample rate (999 Hz"},
                {"alaw.wav", alaw, "unsupported encoding"},
                {"odd.wav", odd_bits, "unsupported sample size"},
                {"nodata.wav", no_data, "no data chunk"},
@@ -225,9 +226,41 @@ TEST_F(AnalyzeCli, BadInputIsAOneLineErrorWithStatusTwo) {
     EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << c.name << ": " << r.Err;
   }
 
-  auto missing = Run(ShellQuote(dir.File("nowhere.wav")));
-  EXPECT_EQ(missing.Status, 2);
-  EXPECT_NE(missing.Err.find("No such file"), std::string::npos) << missing.Err;
+  struct Named {
+    std::string path, expect;
+  } others[] = {{dir.File("nowhere.wav"), "No such file"},
+                {dir.Path(), "Is a directory"},
+                {"/dev/zero", "not a RIFF WAVE file"}};
+  for (const Named& o : others) {
+    auto r = Run(ShellQuote(o.path));
+    EXPECT_EQ(r.Status, 2) << o.path;
+    EXPECT_NE(r.Err.find(o.expect), std::string::npos) << o.path << ": " << r.Err;
+  }
+}
+
+TEST_F(AnalyzeCli, ARecordingCutShortIsReadAsFarAsItGoesFromAFileOrAPipe) {
+  const auto whole = WaveImage(Sine(440.0, 0.6, 8000, 2.0), 1, 8000, 16);
+  std::vector<unsigned char> cut(whole.begin(), whole.begin() + 44 + 2 * 8000), head = cut;
+  head[40] = 0x80;  // the data chunk of the first second says so: 16000 bytes
+  head[41] = 0x3E;
+  head[42] = head[43] = 0;
+  auto reference = Run(Wave("head.wav", head));
+  ASSERT_EQ(reference.Status, 0) << reference.Err;
+  ASSERT_FALSE(reference.Out.empty());
+  const std::string file = Wave("cut.wav", cut), analyze = ShellQuote(kAnalyze);
+  for (const std::string& how : {analyze + " " + file, "cat " + file + " | " + analyze + " /dev/stdin"}) {
+    auto r = RunCommand(how);
+    EXPECT_EQ(r.Status, 0) << how << ": " << r.Err;
+    EXPECT_EQ(r.Out, reference.Out) << how;
+    EXPECT_NE(r.Err.find("cut short: the data chunk claims 16000 sample frames, the file holds "
+                         "8000 (1.000 s)"),
+              std::string::npos)
+        << how << ": " << r.Err;
+  }
+  // A whole recording streamed through a pipe reads as the file does.
+  auto piped = RunCommand("cat " + Wave("whole.wav", whole) + " | " + analyze + " /dev/stdin");
+  EXPECT_EQ(piped.Out, Run(Wave("whole.wav", whole)).Out);
+  EXPECT_EQ(piped.Err, "");
 }
 
 TEST_F(AnalyzeCli, OptionsAndHelp) {
@@ -248,6 +281,25 @@ TEST_F(AnalyzeCli, OptionsAndHelp) {
   auto unknown = Run("--frobnicate x.wav");
   EXPECT_EQ(unknown.Status, 2);
   EXPECT_NE(unknown.Err.find("unknown option '--frobnicate'"), std::string::npos) << unknown.Err;
+}
+
+TEST_F(AnalyzeCli, AFailedWriteIsAnErrorAndAClosedPipeEndsQuietly) {
+  // 20 s of JSON lines overflow a pipe's buffer long before the end.
+  std::string file = Wave("long.wav", WaveImage(Sine(440.0, 0.6, 8000, 20.0), 1, 8000, 16));
+  for (const std::string& args : {file, std::string("--headless --live --seconds 2")}) {
+    auto full = RunCommand("cd " + ShellQuote(dir.Path()) + " && ZELVARO_HEADLESS_CAPTURE=tone=440 " +
+                           ShellQuote(kAnalyze) + " --json " + args + " > /dev/full");
+    EXPECT_EQ(full.Status, 2) << args;
+    EXPECT_NE(full.Err.find("cannot write the readings: No space left on device"),
+              std::string::npos)
+        << args << ": " << full.Err;
+  }
+  // With SIGPIPE ignored the program sees the closed pipe as a failed write.
+  auto piped = RunCommand("cd " + ShellQuote(dir.Path()) + " && (trap '' PIPE; " +
+                          ShellQuote(kAnalyze) + " --json " + file +
+                          "; echo $? > status) | head -c 100 > /dev/null");
+  EXPECT_EQ(piped.Err, "");
+  EXPECT_EQ(ReadFileText(dir.File("status")), "0\n");
 }
 
 TEST_F(AnalyzeCli, ARecordingShorterThanTheWindowSaysSo) {

@@ -128,6 +128,32 @@ TEST_F(AnalyzeLive, ADeviceThatGoesAwayEndsTheRunWithItsReadingsKept) {
   EXPECT_NE(r.Err.find("the capture device went away after 2.0"), std::string::npos) << r.Err;
 }
 
+// The line a device that is open but silent earns, once per silence.
+const std::string kNoSound = "no sound from ";
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+TEST_F(AnalyzeLive, ADeviceThatGoesSilentIsNamedOnceAndSecondsStillEndTheRun) {
+  struct Case {
+    std::string devices, seconds;
+    size_t fewest, most;  // readings
+  } cases[] = {{"tone=440,stall", "3", 0, 0}, {"tone=440,stall=1.5", "6", 10, 16}};
+  for (const Case& c : cases) {
+    auto r = Headless(c.devices, "--live --seconds " + c.seconds);
+    EXPECT_EQ(r.Status, 0) << c.devices << ": " << r.Err;
+    EXPECT_EQ(Count(r.Err, "zelvaro-analyze: no sound from Default device (Scripted tone 440 Hz) "
+                           "for 2 seconds; still waiting\n"),
+              1u)
+        << c.devices << ": " << r.Err;
+    const size_t lines = ParseReadings(r.Out).size();
+    EXPECT_GE(lines, c.fewest) << c.devices;
+    EXPECT_LE(lines, c.most) << c.devices;
+  }
+}
+
 TEST_F(AnalyzeLive, HelpDescribesTheLiveOptions) {
   auto help = Run("", "--help");
   EXPECT_EQ(help.Status, 0);
@@ -217,6 +243,53 @@ TEST_F(AnalyzeLive, APulseAudioServerThatStopsEndsTheRunWithItsReadingsKept) {
   EXPECT_EQ(status, 3) << ReadFileText(err);
   EXPECT_NE(ReadFileText(err).find("went away"), std::string::npos) << ReadFileText(err);
   EXPECT_GE(ParseReadings(ReadFileText(out)).size(), 3u);
+}
+
+TEST_F(AnalyzeLive, AFrozenPulseAudioServerIsNamedAndSecondsStillEndTheRun) {
+  PulseServer pulse(dir);
+  ASSERT_TRUE(pulse.Ready()) << pulse.Log();
+  std::string wav = dir.File("a4.wav");
+  WriteFile(wav, WaveImage(Sine(440, 0.5, 44100, 30.0), 1, 44100, 16));
+  ASSERT_TRUE(pulse.Play(wav));
+  std::string out = dir.File("out"), err = dir.File("err");
+  std::vector<std::string> env = pulse.EnvList();
+  env.push_back("ZELVARO_BACKEND=sdl");
+  env.push_back("SDL_AUDIODRIVER=pulseaudio");
+  pid_t pid = StartProcess({kAnalyze, "--live", "--seconds", "8"}, env, out, err);
+  ASSERT_GT(pid, 0);
+  bool reading = WaitFor([&] { return ParseReadings(ReadFileText(out)).size() >= 3; }, 7000);
+  // (A slow start may have earned the line already.)
+  const size_t before = ReadFileText(err).size();
+  kill(pulse.Pid(), SIGSTOP);  // the server's destructor lets it go on to end it
+  // Closing a device of a frozen server would wait for it for good.
+  EXPECT_EQ(WaitProcess(pid, 20000), 0) << ReadFileText(err);
+  EXPECT_TRUE(reading) << ReadFileText(err);
+  EXPECT_EQ(Count(ReadFileText(err).substr(before),
+                  kNoSound + "Default device (Monitor of Null Output)"),
+            1u)
+      << ReadFileText(err);
+}
+
+// A PipeWire session that nothing manages: SDL's PulseAudio driver opens a
+// stream that is never linked (the server gives up on it after 30 s), its
+// PipeWire driver finds no device.
+TEST_F(AnalyzeLive, OnPipeWireWithoutItsSessionManagerTheRunSaysSoAndEndsInTime) {
+  PipeWireSession pw(dir, PipeWireSession::Manager::None);
+  ASSERT_TRUE(pw.Ready()) << pw.Log();
+  std::vector<std::string> env = pw.EnvList();
+  env.push_back("ZELVARO_BACKEND=sdl");
+  env.push_back("SDL_AUDIODRIVER=pulseaudio");
+  std::string out = dir.File("out"), err = dir.File("err");
+  pid_t pid = StartProcess({kAnalyze, "--live", "--seconds", "3"}, env, out, err);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(WaitProcess(pid, 20000), 0) << ReadFileText(err);
+  EXPECT_EQ(Count(ReadFileText(err), "zelvaro-analyze: " + kNoSound + "Default device for 2 "
+                                     "seconds; still waiting"),
+            1u)
+      << ReadFileText(err);
+  auto native = Run("ZELVARO_BACKEND=sdl SDL_AUDIODRIVER=pipewire " + pw.Env(), "--live --seconds 3");
+  EXPECT_EQ(native.Status, 2) << native.Err;
+  EXPECT_NE(native.Err.find("no audio capture device"), std::string::npos) << native.Err;
 }
 
 // A desktop's PipeWire (with WirePlumber and pipewire-pulse), through SDL's
