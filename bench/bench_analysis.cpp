@@ -5,9 +5,9 @@
 #include <cmath>
 #include <vector>
 
-#include "analysis.h"
+#include "tuner/analysis.h"
 #include "ratio_reporter.h"
-#include "steady.h"
+#include "tuner/steady.h"
 
 #if !ZELVARO_POCKET
 #include <rfftw.h>

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "dib.h"
+#include "common_code/dib.h"
 #include "ratio_reporter.h"
 #include "screen_copy.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ratio_reporter.h"
-#include "salloc.h"
+#include "common_code/salloc.h"
 
 namespace {
 constexpr int kBlocks = 100000;

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/headless/headless.h"
+#include "platform/backends/headless/headless.h"
 #include "ratio_reporter.h"
-#include "sound.h"
+#include "common_code/sound.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "button.h"
-#include "platform/backend.h"
+#include "common_code/button.h"
+#include "platform/services/backend.h"
 #include "ratio_reporter.h"
 #include "screen_copy.h"
-#include "xdib.h"
+#include "common_code/xdib.h"
 
 namespace {
 

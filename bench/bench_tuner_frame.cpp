@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "app.h"
-#include "platform/backend.h"
-#include "platform/headless/headless.h"
+#include "tuner/analysis.h"
+#include "tuner/app.h"
+#include "platform/services/backend.h"
+#include "platform/backends/headless/headless.h"
 #include "ratio_reporter.h"
 #include "screen_copy.h"
-#include "xdib.h"
+#include "common_code/xdib.h"
 
 namespace {
 

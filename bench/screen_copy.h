@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "xdib.h"
+#include "common_code/xdib.h"
 
 inline void CopyWholeScreen(benchmark::State& state) {
   constexpr size_t kPixels = 240 * 320, kScreenBytes = kPixels * sizeof(PIXEL);

@@ -1,5 +1,5 @@
 # Writes a C++ source holding every file of a folder as a resource table
-# (platform/resources.h): run as
+# (platform/winapi/resources.h): run as
 #   cmake -DRESOURCE_DIR=<folder> -DOUTPUT=<file.cpp> -P EmbedResources.cmake
 #
 # A file's name without its extension, in upper case, is the resource's
@@ -74,7 +74,7 @@ if(count EQUAL 0)
 endif()
 
 set(source "// Generated from ${RESOURCE_DIR} by cmake/EmbedResources.cmake. Do not edit.
-#include \"platform/resources.h\"
+#include \"platform/winapi/resources.h\"
 
 namespace {
 ${arrays}}  // namespace

@@ -54,11 +54,11 @@
 
 #include <string>
 
-#include "gx.h"
-#include "particle.h"
-#include "platform/win32.h"
-#include "variant.h"
-#include "xdib.h"
+#include "platform/winapi/gx.h"
+#include "common_code/particle.h"
+#include "platform/winapi/win32.h"
+#include "common_code/variant.h"
+#include "common_code/xdib.h"
 
 class TPocketPCWindow {
  public:

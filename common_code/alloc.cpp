@@ -9,7 +9,7 @@
 // as used so that the chunk is never walked or released. Links of a node whose
 // leading signature is gone are never followed; what hangs behind them (the
 // rest of a hash bucket or free list) is given up rather than risked.
-#include "salloc.h"
+#include "common_code/salloc.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,8 +17,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/debugger.h"
-#include "platform/win32.h"
+#include "platform/winapi/debugger.h"
+#include "platform/winapi/win32.h"
 
 namespace {
 

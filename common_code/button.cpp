@@ -1,13 +1,13 @@
 // Buttons: drawing, hit testing, commands and the modal waits.
-#include "button.h"
+#include "common_code/button.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
-#include "gx.h"
-#include "particle.h"
-#include "shader.h"
+#include "platform/winapi/gx.h"
+#include "common_code/particle.h"
+#include "common_code/shader.h"
 
 Font buttonfont;
 

@@ -5,9 +5,9 @@
 // `buttonfont`, loaded by InitButtons.
 #pragma once
 
-#include "dib.h"
-#include "font.h"
-#include "xdib.h"
+#include "common_code/dib.h"
+#include "common_code/font.h"
+#include "common_code/xdib.h"
 
 // Flag bits of Button::Flags.
 enum : unsigned char {

@@ -12,9 +12,9 @@
 #include <iterator>
 #include <new>
 
-#include "dib.h"
-#include "platform/alert.h"
-#include "xdib.h"
+#include "common_code/dib.h"
+#include "platform/winapi/alert.h"
+#include "common_code/xdib.h"
 
 GXDisplayProperties DisplayProperties = kPocket
                                             ? GXDisplayProperties{240, 320, 2, 480, 16, kfDirect565}

@@ -13,10 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dib.h"
-#include "platform/alert.h"
-#include "platform/files.h"
-#include "platform/resources.h"
+#include "common_code/dib.h"
+#include "platform/winapi/alert.h"
+#include "platform/services/files.h"
+#include "platform/winapi/resources.h"
 
 namespace {
 

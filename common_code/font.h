@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dib.h"
+#include "common_code/dib.h"
 
 #pragma pack(push, 1)
 struct CHARMAPHEADER {

@@ -10,9 +10,9 @@
 #include <iterator>
 #include <string>
 
-#include "font.h"
-#include "platform/alert.h"
-#include "platform/resources.h"
+#include "common_code/font.h"
+#include "platform/winapi/alert.h"
+#include "platform/winapi/resources.h"
 
 namespace {
 

@@ -1,18 +1,18 @@
 // The program frame (PPCAPI.h): start-up, the window procedure, the main
 // loop with its frame clock, and the splash.
-#include "PPCAPI.h"
+#include "common_code/PPCAPI.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
-#include "button.h"
-#include "platform/instance.h"
-#include "platform/mmsystem.h"
-#include "platform/sysinfo.h"
-#include "platform/wingdi.h"
-#include "shader.h"
-#include "sound.h"
+#include "common_code/button.h"
+#include "platform/services/instance.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/services/sysinfo.h"
+#include "platform/winapi/wingdi.h"
+#include "common_code/shader.h"
+#include "common_code/sound.h"
 
 HINSTANCE hInst = nullptr;
 char ProgramPath[260] = "";

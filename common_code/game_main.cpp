@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "cmdline.h"
-#include "PPCAPI.h"
-#include "platform/backend.h"
-#include "platform/files.h"
-#include "platform/mmsystem.h"
-#include "platform/resources.h"
-#include "prefs.h"
+#include "common_code/cmdline.h"
+#include "common_code/PPCAPI.h"
+#include "platform/services/backend.h"
+#include "platform/services/files.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/winapi/resources.h"
+#include "tuner/prefs.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The pop-up menu (menu.h).
-#include "menu.h"
+#include "common_code/menu.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/resources.h"
+#include "platform/winapi/resources.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 // title longer than its buffer is cut.
 #pragma once
 
-#include "button.h"
-#include "dib.h"
-#include "font.h"
-#include "xdib.h"
+#include "common_code/button.h"
+#include "common_code/dib.h"
+#include "common_code/font.h"
+#include "common_code/xdib.h"
 
 // Flag bits of Menu::Go.
 enum : int {

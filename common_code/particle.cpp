@@ -4,13 +4,13 @@
 // held within sane bounds before it becomes an integer or a count, so a
 // wild value gives a wild effect, never undefined arithmetic or a write
 // outside the surface.
-#include "particle.h"
+#include "common_code/particle.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "platform/alert.h"
+#include "platform/winapi/alert.h"
 
 CRandom ParticleRandom;
 CParticleSystem particlesystem;

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "dib.h"
-#include "random.h"
+#include "common_code/dib.h"
+#include "common_code/random.h"
 
 // The particle engine's random source; Seed it to make effects repeat.
 extern CRandom ParticleRandom;

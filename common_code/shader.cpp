@@ -5,7 +5,7 @@
 // arithmetic, and every renderer clips its rows and spans to the surface
 // before it visits a pixel, so the work is bounded by the surface's area
 // whatever the shape's size.
-#include "shader.h"
+#include "common_code/shader.h"
 
 #include <algorithm>
 #include <climits>

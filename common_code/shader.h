@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "dib.h"
+#include "common_code/dib.h"
 
 // A point packed in 32 bits: x in the low signed 16 bits, y in the high.
 typedef uint32_t Point2D;

@@ -11,7 +11,7 @@
 // not hold the lock itself; WaveOut_Terminate refuses in that case and when
 // called from the feeder thread. When the program ends with the mixer still
 // running, WAVEOUTSTATE's destructor does the same.
-#include "sound.h"
+#include "common_code/sound.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,8 +20,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/audioconvert.h"
-#include "salloc.h"
+#include "platform/services/audioconvert.h"
+#include "common_code/salloc.h"
 
 WAVEOUTSTATE WaveOutState;
 WAVEOUTMIX WaveOutMix;

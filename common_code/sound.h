@@ -26,10 +26,10 @@
 #include <cstddef>
 #include <thread>
 
-#include "platform/mmsystem.h"
-#include "platform/resources.h"
-#include "platform/win32.h"
-#include "variant.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/winapi/resources.h"
+#include "platform/winapi/win32.h"
+#include "common_code/variant.h"
 
 enum SOUNDPLAYRULE { PLAY_ONCE = 0, PLAY_LOOPED = 1, PLAY_THEN_DESTROY = 2 };
 enum LOADBUFFERREQ { LBR_PRELOAD = 0, LBR_NORMAL = 1, LBR_FORCEPLAY = 2 };

@@ -3,8 +3,8 @@
 // one image, and GDIDib, a 24-bit surface whose pixels are 0xRRGGBB values.
 #pragma once
 
-#include "dib.h"
-#include "random.h"
+#include "common_code/dib.h"
+#include "common_code/random.h"
 
 // The surface that is shown: a CDib of the display's size, put on the
 // display by Refresh. On zelvaro-desk it is the content of the program's

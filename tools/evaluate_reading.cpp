@@ -40,9 +40,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "platform/wavefile.h"
-#include "reading.h"
+#include "tuner/analysis.h"
+#include "platform/services/wavefile.h"
+#include "tuner/reading.h"
 
 namespace {
 

@@ -47,7 +47,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audioconvert.h"
+#include "platform/services/audioconvert.h"
 
 namespace {
 

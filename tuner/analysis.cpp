@@ -6,7 +6,7 @@
 // vector kernels below compute exactly the same IEEE operations as the plain
 // scalar butterfly, only several butterflies at a time. The pocket build uses
 // FFTW 2's real-data transform instead.
-#include "analysis.h"
+#include "tuner/analysis.h"
 
 #include <cmath>
 #include <cstdint>

@@ -6,7 +6,7 @@
 // the module state below is global and unlocked.
 #pragma once
 
-#include "variant.h"
+#include "common_code/variant.h"
 
 // --- Spectrum transform ------------------------------------------------------
 

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "capturewatch.h"
-#include "cmdline.h"
-#include "platform/backend.h"
-#include "platform/mmsystem.h"
-#include "platform/wavefile.h"
-#include "prefs.h"
-#include "reading.h"
-#include "wavethreads.h"
+#include "tuner/analysis.h"
+#include "tuner/capturewatch.h"
+#include "common_code/cmdline.h"
+#include "platform/services/backend.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/services/wavefile.h"
+#include "tuner/prefs.h"
+#include "tuner/reading.h"
+#include "tuner/wavethreads.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The tuner application: MyClass, module globals, callbacks, the trigger
 // menu, and the tuner screen's drawing from a reading.
-#include "app.h"
+#include "tuner/app.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "analysis.h"
-#include "capturewatch.h"
-#include "menu.h"
-#include "platform/power.h"
+#include "tuner/analysis.h"
+#include "tuner/capturewatch.h"
+#include "common_code/menu.h"
+#include "platform/services/power.h"
 
 CWaveInThread waveIn;
 CWaveOutThread waveOut;

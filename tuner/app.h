@@ -5,14 +5,14 @@
 // the reading step (reading.h) decided, and the octave-band spectrum view.
 #pragma once
 
-#include "PPCAPI.h"
-#include "button.h"
-#include "dib.h"
-#include "font.h"
-#include "prefs.h"
-#include "reading.h"
-#include "variant.h"
-#include "wavethreads.h"
+#include "common_code/PPCAPI.h"
+#include "common_code/button.h"
+#include "common_code/dib.h"
+#include "common_code/font.h"
+#include "tuner/prefs.h"
+#include "tuner/reading.h"
+#include "common_code/variant.h"
+#include "tuner/wavethreads.h"
 
 // Command identifiers of the two buttons (the wParam of WM_COMMAND).
 inline constexpr unsigned short ID_EXIT = 20;

@@ -1,5 +1,5 @@
 // CaptureWatch.
-#include "capturewatch.h"
+#include "tuner/capturewatch.h"
 
 #include <cstdio>
 

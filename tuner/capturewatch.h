@@ -8,7 +8,7 @@
 #include <atomic>
 #include <string>
 
-#include "platform/win32.h"
+#include "platform/winapi/win32.h"
 
 class CaptureWatch {
  public:

@@ -1,5 +1,5 @@
 // PREFS.DAT: read once at start-up, written once at exit.
-#include "prefs.h"
+#include "tuner/prefs.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/files.h"
-#include "platform/user_folders.h"
+#include "platform/services/files.h"
+#include "platform/services/user_folders.h"
 
 int TriggerLevel = 1;
 int MeterAdjust = 0;

@@ -1,11 +1,11 @@
 // The reading step: audio in, what the tuner screen shows out.
-#include "reading.h"
+#include "tuner/reading.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "analysis.h"
+#include "tuner/analysis.h"
 
 namespace {
 constexpr double kLowestNote = 60.0;    // Hz; below is no reading

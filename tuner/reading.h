@@ -4,8 +4,8 @@
 // the returned reading; the terminal tuner prints it.
 #pragma once
 
-#include "steady.h"
-#include "variant.h"
+#include "tuner/steady.h"
+#include "common_code/variant.h"
 
 // Where the pieces come from: the capture thread, a recording, a script.
 class PieceSource {

@@ -1,6 +1,6 @@
 // The steady reading: the octave decided on the spectrum's evidence, the
 // note held while it sounds.
-#include "steady.h"
+#include "tuner/steady.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // CWaveInThread and CWaveOutThread.
-#include "wavethreads.h"
+#include "tuner/wavethreads.h"
 
 #include <cstdint>
 #include <cstdlib>

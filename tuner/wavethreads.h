@@ -13,9 +13,9 @@
 // is ever killed.
 #pragma once
 
-#include "platform/mmsystem.h"
-#include "platform/win32.h"
-#include "variant.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/winapi/win32.h"
+#include "common_code/variant.h"
 
 enum _WAVE_IN_EVENT {
   WAVE_IN_DATA = 1,         // a finished block was copied into the ring

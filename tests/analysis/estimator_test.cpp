@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis.h"
+#include "tuner/analysis.h"
 #include "support/wav.h"
 
 namespace {

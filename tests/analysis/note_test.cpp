@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "analysis.h"
+#include "tuner/analysis.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // samples where one note follows another (a real octave jump followed at
 // once, the tail of the note before not taken for the new one's
 // fundamental).
-#include "steady.h"
+#include "tuner/steady.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
+#include "tuner/analysis.h"
 
 namespace {
 

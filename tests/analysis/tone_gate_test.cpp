@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "analysis.h"
+#include "tuner/analysis.h"
 
 #if !ZELVARO_POCKET
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "analysis.h"
+#include "tuner/analysis.h"
 #include "support/wav.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cmath>
 
-#include "analysis.h"
-#include "app.h"
+#include "tuner/analysis.h"
+#include "tuner/app.h"
 #include "support/pixel_format.h"
 
 namespace {

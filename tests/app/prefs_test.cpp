@@ -9,7 +9,7 @@
 #include <climits>
 #include <vector>
 
-#include "prefs.h"
+#include "tuner/prefs.h"
 #include "support/private_folders.h"
 #include "support/process.h"
 #include "support/wav.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "reading.h"
+#include "tuner/analysis.h"
+#include "tuner/reading.h"
 #include "support/wav.h"
 
 namespace {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "app.h"
-#include "menu.h"
-#include "platform/power.h"
-#include "shader.h"
+#include "tuner/analysis.h"
+#include "tuner/app.h"
+#include "common_code/menu.h"
+#include "platform/services/power.h"
+#include "common_code/shader.h"
 #include "support/golden.h"
 #include "support/headless.h"
 #include "support/private_folders.h"

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "analysis.h"
-#include "app.h"
+#include "tuner/analysis.h"
+#include "tuner/app.h"
 #include "support/golden.h"
 #include "support/pixel_format.h"
 #include "support/queued_audio.h"
-#include "xdib.h"
+#include "common_code/xdib.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "app.h"
-#include "font.h"
-#include "platform/resources.h"
+#include "tuner/app.h"
+#include "common_code/font.h"
+#include "platform/winapi/resources.h"
 #include "support/headless.h"
 #include "support/pixel_format.h"
 #include "support/private_folders.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/headless.h"
-#include "wavethreads.h"
+#include "tuner/wavethreads.h"
 
 namespace {
 

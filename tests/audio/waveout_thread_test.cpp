@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/headless.h"
-#include "wavethreads.h"
+#include "tuner/wavethreads.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "dib.h"
-#include "platform/resources.h"
+#include "common_code/dib.h"
+#include "platform/winapi/resources.h"
 #include "support/alerts.h"
 #include "support/pixel_format.h"
 #include "support/wav.h"

@@ -2,7 +2,7 @@
 // rounding blend and the screen blend.
 #include <gtest/gtest.h>
 
-#include "dib.h"
+#include "common_code/dib.h"
 #include "support/pixel_format.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Fonts: both record forms, the shipped fonts, printing and line measuring;
 // the built-in 7x7 character set.
-#include "font.h"
+#include "common_code/font.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "dib.h"
-#include "platform/resources.h"
+#include "common_code/dib.h"
+#include "platform/winapi/resources.h"
 #include "support/alerts.h"
 #include "support/pixel_format.h"
 #include "support/wav.h"

@@ -8,8 +8,8 @@
 
 #include <cmath>
 
-#include "dib.h"
-#include "font.h"
+#include "common_code/dib.h"
+#include "common_code/font.h"
 #include "support/pixel_format.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "dib.h"
-#include "particle.h"
+#include "common_code/dib.h"
+#include "common_code/particle.h"
 #include "support/alerts.h"
 #include "support/golden.h"
 #include "support/headless.h"

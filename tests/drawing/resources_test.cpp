@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/resources.h"
+#include "platform/winapi/resources.h"
 #include "support/wav.h"
 
 namespace {

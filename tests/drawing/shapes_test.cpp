@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "dib.h"
-#include "shader.h"
+#include "common_code/dib.h"
+#include "common_code/shader.h"
 #include "support/golden.h"
 #include "support/pixel_format.h"
 

@@ -6,10 +6,10 @@
 #include <limits>
 #include <vector>
 
-#include "dib.h"
+#include "common_code/dib.h"
 #include "support/alerts.h"
 #include "support/pixel_format.h"
-#include "xdib.h"
+#include "common_code/xdib.h"
 
 namespace {
 

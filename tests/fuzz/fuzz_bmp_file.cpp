@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "dib.h"
-#include "platform/alert.h"
+#include "common_code/dib.h"
+#include "platform/winapi/alert.h"
 
 namespace {
 std::string g_Input, g_Output;

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dib.h"
-#include "platform/alert.h"
+#include "common_code/dib.h"
+#include "platform/winapi/alert.h"
 
 namespace {
 void Quiet(const char*, const char*) {}

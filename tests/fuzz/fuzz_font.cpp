@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <string>
 
-#include "dib.h"
-#include "font.h"
-#include "platform/alert.h"
+#include "common_code/dib.h"
+#include "common_code/font.h"
+#include "platform/winapi/alert.h"
 
 namespace {
 std::string g_Strip, g_Record, g_Marked;

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "menu.h"
-#include "platform/alert.h"
+#include "common_code/menu.h"
+#include "platform/winapi/alert.h"
 
 namespace {
 void Quiet(const char*, const char*) {}

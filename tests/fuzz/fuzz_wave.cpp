@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "sound.h"
+#include "common_code/sound.h"
 
 namespace {
 void Check(const SOUND& s) {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "heap_check.h"
-#include "platform/debugger.h"
-#include "platform/headless/headless.h"
-#include "platform/win32.h"
-#include "salloc.h"
+#include "platform/winapi/debugger.h"
+#include "platform/backends/headless/headless.h"
+#include "platform/winapi/win32.h"
+#include "common_code/salloc.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/headless/headless.h"
-#include "platform/win32.h"
-#include "salloc.h"
+#include "platform/backends/headless/headless.h"
+#include "platform/winapi/win32.h"
+#include "common_code/salloc.h"
 
 namespace memtest {
 

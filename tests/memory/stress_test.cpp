@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "heap_check.h"
-#include "salloc.h"
+#include "common_code/salloc.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Audio conversion keeps the whole recording when it changes the rate.
-#include "platform/audioconvert.h"
+#include "platform/services/audioconvert.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/backend.h"
-#include "platform/mmsystem.h"
-#include "platform/wavefile.h"
+#include "platform/services/backend.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/services/wavefile.h"
 #include "support/headless.h"
 #include "support/process.h"
 #include "support/wav.h"

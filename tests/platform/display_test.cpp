@@ -9,11 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "common_code/gx.h"
-#include "dib.h"
-#include "platform/alert.h"
-#include "platform/backend.h"
-#include "platform/wingdi.h"
+#include "platform/winapi/gx.h"
+#include "common_code/dib.h"
+#include "platform/winapi/alert.h"
+#include "platform/services/backend.h"
+#include "platform/winapi/wingdi.h"
 #include "support/headless.h"
 #include "support/wav.h"
 

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/mmsystem.h"
+#include "platform/winapi/mmsystem.h"
 #include "support/wav.h"
 
 namespace {

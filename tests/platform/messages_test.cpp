@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/backend.h"
-#include "platform/win32.h"
+#include "platform/services/backend.h"
+#include "platform/winapi/win32.h"
 #include "support/headless.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <thread>
 
-#include "platform/mmsystem.h"
-#include "platform/win32.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/winapi/win32.h"
 #include "support/headless.h"
 #include "support/process.h"
 

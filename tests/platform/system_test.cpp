@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/instance.h"
-#include "platform/sysinfo.h"
+#include "platform/services/instance.h"
+#include "platform/services/sysinfo.h"
 #include "support/headless.h"
 #include "support/process.h"
 #include "support/wav.h"

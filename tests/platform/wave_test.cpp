@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/mmsystem.h"
+#include "platform/winapi/mmsystem.h"
 #include "support/headless.h"
 
 namespace {

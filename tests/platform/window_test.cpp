@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "common_code/gx.h"
-#include "platform/icon.h"
-#include "platform/resources.h"
-#include "platform/wingdi.h"
+#include "platform/winapi/gx.h"
+#include "platform/services/icon.h"
+#include "platform/winapi/resources.h"
+#include "platform/winapi/wingdi.h"
 #include "support/headless.h"
 
 namespace {

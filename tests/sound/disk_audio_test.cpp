@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/backend.h"
+#include "platform/services/backend.h"
 #include "sound_check.h"
 #include "support/wav.h"
 

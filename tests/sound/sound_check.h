@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/headless/headless.h"
-#include "salloc.h"
-#include "sound.h"
+#include "platform/backends/headless/headless.h"
+#include "common_code/salloc.h"
+#include "common_code/sound.h"
 #include "support/wav.h"
 
 namespace soundtest {

@@ -1,4 +1,4 @@
-// Records the failure notices (platform/alert.h) raised while the object
+// Records the failure notices (platform/winapi/alert.h) raised while the object
 // lives, instead of printing them.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/alert.h"
+#include "platform/winapi/alert.h"
 
 namespace testing_support {
 

@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "dib.h"
+#include "common_code/dib.h"
 
 namespace testing_support {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/headless/headless.h"
-#include "platform/win32.h"
+#include "platform/backends/headless/headless.h"
+#include "platform/winapi/win32.h"
 
 namespace testing_support {
 

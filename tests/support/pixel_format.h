@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "dib.h"
+#include "common_code/dib.h"
 
 namespace testing_support {
 

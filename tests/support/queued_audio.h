@@ -7,7 +7,7 @@
 #include <deque>
 #include <vector>
 
-#include "reading.h"
+#include "tuner/reading.h"
 #include "support/wav.h"
 
 namespace testing_support {

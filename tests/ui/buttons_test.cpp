@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "button.h"
-#include "particle.h"
-#include "shader.h"
+#include "common_code/button.h"
+#include "common_code/particle.h"
+#include "common_code/shader.h"
 #include "support/golden.h"
 #include "support/headless.h"
 #include "support/pixel_format.h"

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "PPCAPI.h"
-#include "platform/mmsystem.h"
-#include "platform/resources.h"
-#include "sound.h"
+#include "common_code/PPCAPI.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/winapi/resources.h"
+#include "common_code/sound.h"
 #include "support/headless.h"
 #include "support/process.h"
 #include "support/wav.h"

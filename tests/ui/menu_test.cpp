@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "button.h"
-#include "menu.h"
-#include "platform/resources.h"
-#include "shader.h"
+#include "common_code/button.h"
+#include "common_code/menu.h"
+#include "platform/winapi/resources.h"
+#include "common_code/shader.h"
 #include "support/golden.h"
 #include "support/headless.h"
 
