@@ -188,18 +188,6 @@ bool SampleFormatOf(WORD wTag, WORD wBits, SampleFormat* pFormat) {
   return false;
 }
 
-WAVEFORMATEX PcmFormat(DWORD nRate, WORD wBits, WORD nChannels) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = nChannels;
-  f.nSamplesPerSec = nRate;
-  f.wBitsPerSample = wBits;
-  f.nBlockAlign = static_cast<WORD>(wBits / 8 * nChannels);
-  f.nAvgBytesPerSec = nRate * f.nBlockAlign;
-  f.cbSize = 0;
-  return f;
-}
-
 // Brings a signal to PCM of the wanted rate, bits and channels. The signal
 // and its length are replaced by the converted ones (memory manager memory;
 // an earlier converted signal is released, and *pfAllocated set). Nothing
@@ -232,7 +220,7 @@ int ConvertWave(WAVEFORMATEX* pFormat, const BYTE** ppSignal, unsigned* pcbSigna
   *ppSignal = pOut;
   *pcbSignal = static_cast<unsigned>(cbWritten);
   *pfAllocated = 1;
-  *pFormat = PcmFormat(nRate, wBits, nChannels);
+  *pFormat = PcmWaveFormat(nRate, wBits, nChannels);
   return 1;
 }
 
@@ -253,7 +241,7 @@ int Widen24To32(WAVEFORMATEX* pFormat, const BYTE** ppSignal, unsigned* pcbSigna
   *ppSignal = pOut;
   *pcbSignal = static_cast<unsigned>(cSamples * 4);
   *pfAllocated = 1;
-  *pFormat = PcmFormat(pFormat->nSamplesPerSec, 32, pFormat->nChannels);
+  *pFormat = PcmWaveFormat(pFormat->nSamplesPerSec, 32, pFormat->nChannels);
   return 1;
 }
 
@@ -330,7 +318,7 @@ int WaveOut_Init(const WAVEFORMATEX* pFormat) {
   WaveOut_Enter();
   if (!S().hwo) {
     for (WORD nChannels = 2; nChannels >= 1 && !S().hwo; nChannels--) {
-      WAVEFORMATEX f = PcmFormat(pFormat->nSamplesPerSec, pFormat->wBitsPerSample, nChannels);
+      WAVEFORMATEX f = PcmWaveFormat(pFormat->nSamplesPerSec, pFormat->wBitsPerSample, nChannels);
       HWAVEOUT h = nullptr;
       if (waveOutOpen(&h, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&WaveOut_Callback), 0,
                       CALLBACK_FUNCTION) == MMSYSERR_NOERROR) {
@@ -747,7 +735,7 @@ int SOUND::LoadWave(const WAVEFORMATEX* pFormat, const void* pSignal, unsigned c
     if (fAllocated) MemMgr_Free(const_cast<BYTE*>(pData), __FILE__, __LINE__);
     return 0;
   }
-  Format = PcmFormat(kWaveOutRate, 8, f.nChannels);
+  Format = PcmWaveFormat(kWaveOutRate, 8, f.nChannels);
   abSignal = const_cast<BYTE*>(pData);
   cbSignal = cb;
   return 1;
@@ -795,7 +783,7 @@ void SOUND::Prewarm() {
   if (WaveOut_IsOpen()) return;
   BYTE abSilence[16];
   std::memset(abSilence, 128, sizeof(abSilence));
-  const WAVEFORMATEX f = PcmFormat(kWaveOutRate, 8, 1);
+  const WAVEFORMATEX f = PcmWaveFormat(kWaveOutRate, 8, 1);
   SOUND* pSound = new SOUND(&f, abSilence, sizeof(abSilence));
   if (pSound) pSound->Play(PLAY_THEN_DESTROY);
 }

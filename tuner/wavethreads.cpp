@@ -30,18 +30,6 @@ bool ValidConfiguration(int priority, unsigned short bufferCount, DWORD bufferSi
   return bytes <= 0xFFFFFFFFu;
 }
 
-WAVEFORMATEX PcmFormat(unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = samplesPerSec;
-  f.nBlockAlign = static_cast<WORD>(channels * bitsPerSample / 8);
-  f.nAvgBytesPerSec = samplesPerSec * f.nBlockAlign;
-  f.wBitsPerSample = bitsPerSample;
-  f.cbSize = 0;
-  return f;
-}
-
 // The worker loop both classes share: wait for the stop event or a message,
 // then hand every queued message to `handle`. The wait covers both, so the
 // worker sleeps until there is something to do and still ends as soon as
@@ -79,7 +67,7 @@ int WaveThreadBase::Configure(int priority, unsigned short bufferCount, DWORD bu
   m_Priority = priority;
   m_BufferCount = bufferCount;
   m_BufferSize = bufferSize;
-  m_Format = PcmFormat(channels, samplesPerSec, bitsPerSample);
+  m_Format = PcmWaveFormat(samplesPerSec, bitsPerSample, channels);
   m_RingSize = static_cast<DWORD>(bufferCount) * bufferSize;
   m_Initialised = 1;
   return 1;

@@ -31,9 +31,10 @@
 
 namespace platform {
 
-// PCM as the wave services use it: 8-bit unsigned (silence 128) or 16-bit
-// signed little-endian samples, channels interleaved.
-struct PcmFormat {
+// The format of a backend's audio stream, as the wave services use it:
+// 8-bit unsigned (silence 128) or 16-bit signed little-endian samples,
+// channels interleaved.
+struct StreamFormat {
   int Rate = 8000;  // frames per second
   int Channels = 1;
   int Bits = 8;
@@ -88,7 +89,7 @@ enum class AudioDirection { Capture, Playback };
 // from the opening of the device), in `format`. Called from the device's own
 // thread.
 using CaptureGenerator =
-    std::function<void(const PcmFormat& format, uint64_t offset, unsigned char* out, size_t len)>;
+    std::function<void(const StreamFormat& format, uint64_t offset, unsigned char* out, size_t len)>;
 
 // Pixel formats of a display: the ffFormat bits of the display properties
 // record.
@@ -197,14 +198,14 @@ class Backend {
   virtual std::string AudioDeviceName(AudioDirection direction, int id) = 0;
   // Opens a device for `format` (stopped, for capture). Null with *error
   // set when it will not open. The sink or source must outlive the stream.
-  virtual std::unique_ptr<AudioStream> OpenCapture(int id, const PcmFormat& format,
+  virtual std::unique_ptr<AudioStream> OpenCapture(int id, const StreamFormat& format,
                                                    CaptureSink& sink, std::string* error) = 0;
-  virtual std::unique_ptr<AudioStream> OpenPlayback(int id, const PcmFormat& format,
+  virtual std::unique_ptr<AudioStream> OpenPlayback(int id, const StreamFormat& format,
                                                     PlaybackSource& source, std::string* error) = 0;
   // A capture device of the program's own making that records what
   // `generate` writes, paced by this backend's clock like its other devices
   // (the recording runs on with the clock whether or not it is started).
-  virtual std::unique_ptr<AudioStream> OpenGeneratedCapture(const PcmFormat& format,
+  virtual std::unique_ptr<AudioStream> OpenGeneratedCapture(const StreamFormat& format,
                                                             CaptureGenerator generate,
                                                             CaptureSink& sink,
                                                             std::string* error) = 0;

@@ -47,7 +47,7 @@ class LoopedRecording : public Recording {
   // Writes bytes offset .. offset + len - 1 of the endless repetition in
   // `format` (offsets need not fall on frame boundaries). Safe from any
   // thread.
-  void Fill(const platform::PcmFormat& format, uint64_t offset, unsigned char* out, size_t len);
+  void Fill(const platform::StreamFormat& format, uint64_t offset, unsigned char* out, size_t len);
 
  private:
   std::string m_Name;

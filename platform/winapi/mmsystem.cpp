@@ -26,9 +26,12 @@ namespace {
 
 thread_local std::string t_WaveError;
 
+constexpr platform::AudioDirection kCapture = platform::AudioDirection::Capture;
+constexpr platform::AudioDirection kPlayback = platform::AudioDirection::Playback;
+
 struct WaveDevice final : platform::CaptureSink, platform::PlaybackSource {
-  bool Capture = true;
-  platform::PcmFormat Format;
+  platform::AudioDirection Direction = platform::AudioDirection::Capture;
+  platform::StreamFormat Format;
   UINT DeviceId = 0;
   DWORD CallbackKind = CALLBACK_NULL;
   DWORD_PTR Callback = 0;
@@ -78,9 +81,9 @@ struct WaveDevice final : platform::CaptureSink, platform::PlaybackSource {
       lost = LostPending;
       LostPending = false;
     }
-    const UINT data = Capture ? MM_WIM_DATA : MM_WOM_DONE;
+    const UINT data = Direction == kCapture ? MM_WIM_DATA : MM_WOM_DONE;
     for (WAVEHDR* h : done) Notify(data, reinterpret_cast<DWORD_PTR>(h));
-    if (lost) Notify(Capture ? MM_WIM_DEVICELOST : MM_WOM_DEVICELOST, 0);
+    if (lost) Notify(Direction == kCapture ? MM_WIM_DEVICELOST : MM_WOM_DEVICELOST, 0);
   }
 
   // CaptureSink
@@ -118,7 +121,7 @@ struct WaveDevice final : platform::CaptureSink, platform::PlaybackSource {
       if (Lost) return;
       Lost = true;
       Started = false;
-      if (Capture) {
+      if (Direction == kCapture) {
         if (!Queue.empty() && Queue.front()->dwBytesRecorded > 0) FinishHeadLocked();
       } else {
         while (!Queue.empty()) FinishHeadLocked();
@@ -140,10 +143,10 @@ std::map<HANDLE, std::shared_ptr<WaveDevice>>& Devices() {
   return *devices;
 }
 
-std::shared_ptr<WaveDevice> Find(HANDLE h, bool capture) {
+std::shared_ptr<WaveDevice> Find(HANDLE h, platform::AudioDirection direction) {
   std::lock_guard<std::mutex> lk(g_DevicesMutex);
   auto it = Devices().find(h);
-  if (it == Devices().end() || it->second->Capture != capture) return nullptr;
+  if (it == Devices().end() || it->second->Direction != direction) return nullptr;
   return it->second;
 }
 
@@ -162,7 +165,7 @@ DWORD VolumeOf(UINT id) {
 
 // Scales `len` bytes of audio (frames starting at a frame boundary) by the
 // device's volume.
-void ApplyVolume(unsigned char* data, size_t len, const platform::PcmFormat& f, DWORD volume) {
+void ApplyVolume(unsigned char* data, size_t len, const platform::StreamFormat& f, DWORD volume) {
   if (volume == 0xFFFFFFFF) return;
   const long left = volume & 0xFFFF, right = f.Channels == 2 ? volume >> 16 : left;
   const size_t step = static_cast<size_t>(f.Bits / 8);
@@ -213,10 +216,6 @@ bool ValidFormat(LPCWAVEFORMATEX f) {
   return f->nAvgBytesPerSec == f->nSamplesPerSec * f->nBlockAlign;
 }
 
-platform::AudioDirection Direction(bool capture) {
-  return capture ? platform::AudioDirection::Capture : platform::AudioDirection::Playback;
-}
-
 // The capture input the user chose: every device of the backend, one of
 // them, or a recording; the last two are the only device, id 0.
 struct CaptureChoice {
@@ -235,10 +234,10 @@ CaptureChoice CurrentChoice() {
   return Choice();
 }
 
-UINT DeviceCount(bool capture) {
-  if (capture && CurrentChoice().What != CaptureChoice::kEvery) return 1;
+UINT DeviceCount(platform::AudioDirection direction) {
+  if (direction == kCapture && CurrentChoice().What != CaptureChoice::kEvery) return 1;
   std::string why;
-  int n = platform::CurrentBackend().AudioDeviceCount(Direction(capture), &why);
+  int n = platform::CurrentBackend().AudioDeviceCount(direction, &why);
   if (n <= 0) {
     t_WaveError = why;
     return 0;
@@ -246,7 +245,7 @@ UINT DeviceCount(bool capture) {
   return static_cast<UINT>(n);
 }
 
-MMRESULT Open(bool capture, HANDLE* out, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
+MMRESULT Open(platform::AudioDirection direction, HANDLE* out, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
               DWORD_PTR instance, DWORD flags) {
   if (!out) return Fail(MMSYSERR_INVALPARAM);
   *out = nullptr;
@@ -256,12 +255,12 @@ MMRESULT Open(bool capture, HANDLE* out, UINT deviceId, LPCWAVEFORMATEX format, 
   if (kind == CALLBACK_FUNCTION && !callback) return Fail(MMSYSERR_INVALPARAM);
   if (!ValidFormat(format)) return Fail(WAVERR_BADFORMAT, "unsupported format");
   if (deviceId == WAVE_MAPPER) deviceId = 0;
-  UINT count = DeviceCount(capture);
+  UINT count = DeviceCount(direction);
   if (deviceId >= count)
     return Fail(MMSYSERR_BADDEVICEID, count == 0 ? t_WaveError : "no device with that id");
 
   auto dev = std::make_shared<WaveDevice>();
-  dev->Capture = capture;
+  dev->Direction = direction;
   dev->Format.Rate = static_cast<int>(format->nSamplesPerSec);
   dev->Format.Channels = format->nChannels;
   dev->Format.Bits = format->wBitsPerSample;
@@ -271,16 +270,16 @@ MMRESULT Open(bool capture, HANDLE* out, UINT deviceId, LPCWAVEFORMATEX format, 
   dev->Instance = instance;
   std::string error;
   auto& backend = platform::CurrentBackend();
-  const CaptureChoice choice = capture ? CurrentChoice() : CaptureChoice{};
+  const CaptureChoice choice = direction == kCapture ? CurrentChoice() : CaptureChoice{};
   if (choice.What == CaptureChoice::kRecording) {
     std::shared_ptr<LoopedRecording> recording = choice.Recording;
     dev->Stream = backend.OpenGeneratedCapture(
         dev->Format,
-        [recording](const platform::PcmFormat& f, uint64_t offset, unsigned char* o, size_t len) {
+        [recording](const platform::StreamFormat& f, uint64_t offset, unsigned char* o, size_t len) {
           recording->Fill(f, offset, o, len);
         },
         *dev, &error);
-  } else if (capture) {
+  } else if (direction == kCapture) {
     int id = choice.What == CaptureChoice::kDevice ? choice.Device : static_cast<int>(deviceId);
     dev->Stream = backend.OpenCapture(id, dev->Format, *dev, &error);
   } else {
@@ -292,12 +291,12 @@ MMRESULT Open(bool capture, HANDLE* out, UINT deviceId, LPCWAVEFORMATEX format, 
     Devices()[dev->Handle()] = dev;
   }
   *out = dev->Handle();
-  dev->Notify(capture ? MM_WIM_OPEN : MM_WOM_OPEN, 0);
+  dev->Notify(direction == kCapture ? MM_WIM_OPEN : MM_WOM_OPEN, 0);
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT Prepare(HANDLE h, bool capture, LPWAVEHDR hdr, UINT size, bool prepare) {
-  auto dev = Find(h, capture);
+MMRESULT Prepare(HANDLE h, platform::AudioDirection direction, LPWAVEHDR hdr, UINT size, bool prepare) {
+  auto dev = Find(h, direction);
   if (!dev) return Fail(MMSYSERR_INVALHANDLE);
   if (!hdr || size < sizeof(WAVEHDR)) return Fail(MMSYSERR_INVALPARAM);
   std::lock_guard<std::mutex> lk(dev->Mutex);
@@ -311,15 +310,15 @@ MMRESULT Prepare(HANDLE h, bool capture, LPWAVEHDR hdr, UINT size, bool prepare)
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT Queue(HANDLE h, bool capture, LPWAVEHDR hdr, UINT size) {
-  auto dev = Find(h, capture);
+MMRESULT Queue(HANDLE h, platform::AudioDirection direction, LPWAVEHDR hdr, UINT size) {
+  auto dev = Find(h, direction);
   if (!dev) return Fail(MMSYSERR_INVALHANDLE);
   if (!hdr || size < sizeof(WAVEHDR)) return Fail(MMSYSERR_INVALPARAM);
   std::lock_guard<std::mutex> lk(dev->Mutex);
   if (!(hdr->dwFlags & WHDR_PREPARED)) return Fail(WAVERR_UNPREPARED);
   if (hdr->dwFlags & WHDR_INQUEUE) return Fail(WAVERR_STILLPLAYING);
   if (dev->Lost) return Fail(MMSYSERR_NODRIVER, "the device has gone");
-  if (capture) hdr->dwBytesRecorded = 0;
+  if (direction == kCapture) hdr->dwBytesRecorded = 0;
   hdr->dwFlags = (hdr->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
   dev->Queue.push_back(hdr);
   return MMSYSERR_NOERROR;
@@ -327,8 +326,8 @@ MMRESULT Queue(HANDLE h, bool capture, LPWAVEHDR hdr, UINT size) {
 
 // Hands back every queued block (reset) or the partly filled first one
 // (capture stop).
-MMRESULT HandBack(HANDLE h, bool capture, bool all) {
-  auto dev = Find(h, capture);
+MMRESULT HandBack(HANDLE h, platform::AudioDirection direction, bool all) {
+  auto dev = Find(h, direction);
   if (!dev) return Fail(MMSYSERR_INVALHANDLE);
   std::lock_guard<std::mutex> control(dev->Control);
   {
@@ -341,12 +340,12 @@ MMRESULT HandBack(HANDLE h, bool capture, bool all) {
     }
   }
   dev->Flush();
-  if (capture) dev->Stream->Stop();
+  if (direction == kCapture) dev->Stream->Stop();
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT Close(HANDLE h, bool capture) {
-  auto dev = Find(h, capture);
+MMRESULT Close(HANDLE h, platform::AudioDirection direction) {
+  auto dev = Find(h, direction);
   if (!dev) return Fail(MMSYSERR_INVALHANDLE);
   std::lock_guard<std::mutex> control(dev->Control);
   {
@@ -360,11 +359,23 @@ MMRESULT Close(HANDLE h, bool capture) {
   }
   dev->Stream.reset();
   dev->Flush();
-  dev->Notify(capture ? MM_WIM_CLOSE : MM_WOM_CLOSE, 0);
+  dev->Notify(direction == kCapture ? MM_WIM_CLOSE : MM_WOM_CLOSE, 0);
   return MMSYSERR_NOERROR;
 }
 
 }  // namespace
+
+WAVEFORMATEX PcmWaveFormat(DWORD samplesPerSec, WORD bitsPerSample, WORD channels) {
+  WAVEFORMATEX f{};
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  f.nChannels = channels;
+  f.nSamplesPerSec = samplesPerSec;
+  f.wBitsPerSample = bitsPerSample;
+  f.nBlockAlign = static_cast<WORD>(bitsPerSample / 8 * channels);
+  f.nAvgBytesPerSec = samplesPerSec * f.nBlockAlign;
+  f.cbSize = 0;
+  return f;
+}
 
 namespace platform {
 int OpenWaveDeviceCount() {
@@ -378,7 +389,7 @@ DWORD timeGetTime() { return GetTickCount(); }
 std::string GetWaveErrorDetail() { return t_WaveError; }
 
 std::string WaveInDeviceName(UINT deviceId) {
-  if (deviceId >= DeviceCount(true)) return "";
+  if (deviceId >= DeviceCount(kCapture)) return "";
   const CaptureChoice choice = CurrentChoice();
   if (choice.What == CaptureChoice::kRecording) return choice.Recording->Name();
   int id = choice.What == CaptureChoice::kDevice ? choice.Device : static_cast<int>(deviceId);
@@ -387,7 +398,7 @@ std::string WaveInDeviceName(UINT deviceId) {
 
 bool ChooseCaptureDevice(UINT deviceId, std::string* error) {
   ChooseEveryCaptureDevice();
-  UINT count = DeviceCount(true);
+  UINT count = DeviceCount(kCapture);
   if (deviceId >= count) {
     if (error)
       *error = count == 0 ? "no audio capture device: " + t_WaveError
@@ -414,34 +425,34 @@ void ChooseEveryCaptureDevice() {
 }
 
 std::string WaveOutDeviceName(UINT deviceId) {
-  if (deviceId >= DeviceCount(false)) return "";
+  if (deviceId >= DeviceCount(kPlayback)) return "";
   return platform::CurrentBackend().AudioDeviceName(platform::AudioDirection::Playback,
                                                     static_cast<int>(deviceId));
 }
 
 // Capture ------------------------------------------------------------------------
 
-UINT waveInGetNumDevs() { return DeviceCount(true); }
+UINT waveInGetNumDevs() { return DeviceCount(kCapture); }
 
 MMRESULT waveInOpen(LPHWAVEIN phwi, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
                     DWORD_PTR instance, DWORD flags) {
-  return Open(true, phwi, deviceId, format, callback, instance, flags);
+  return Open(kCapture, phwi, deviceId, format, callback, instance, flags);
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR hdr, UINT size) {
-  return Prepare(hwi, true, hdr, size, true);
+  return Prepare(hwi, kCapture, hdr, size, true);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR hdr, UINT size) {
-  return Prepare(hwi, true, hdr, size, false);
+  return Prepare(hwi, kCapture, hdr, size, false);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR hdr, UINT size) {
-  return Queue(hwi, true, hdr, size);
+  return Queue(hwi, kCapture, hdr, size);
 }
 
 MMRESULT waveInStart(HWAVEIN hwi) {
-  auto dev = Find(hwi, true);
+  auto dev = Find(hwi, kCapture);
   if (!dev) return Fail(MMSYSERR_INVALHANDLE);
   std::lock_guard<std::mutex> control(dev->Control);
   {
@@ -454,33 +465,33 @@ MMRESULT waveInStart(HWAVEIN hwi) {
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveInStop(HWAVEIN hwi) { return HandBack(hwi, true, false); }
-MMRESULT waveInReset(HWAVEIN hwi) { return HandBack(hwi, true, true); }
-MMRESULT waveInClose(HWAVEIN hwi) { return Close(hwi, true); }
+MMRESULT waveInStop(HWAVEIN hwi) { return HandBack(hwi, kCapture, false); }
+MMRESULT waveInReset(HWAVEIN hwi) { return HandBack(hwi, kCapture, true); }
+MMRESULT waveInClose(HWAVEIN hwi) { return Close(hwi, kCapture); }
 
 // Playback -----------------------------------------------------------------------
 
-UINT waveOutGetNumDevs() { return DeviceCount(false); }
+UINT waveOutGetNumDevs() { return DeviceCount(kPlayback); }
 
 MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags) {
-  return Open(false, phwo, deviceId, format, callback, instance, flags);
+  return Open(kPlayback, phwo, deviceId, format, callback, instance, flags);
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size) {
-  return Prepare(hwo, false, hdr, size, true);
+  return Prepare(hwo, kPlayback, hdr, size, true);
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size) {
-  return Prepare(hwo, false, hdr, size, false);
+  return Prepare(hwo, kPlayback, hdr, size, false);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size) {
-  return Queue(hwo, false, hdr, size);
+  return Queue(hwo, kPlayback, hdr, size);
 }
 
 static MMRESULT SetPaused(HWAVEOUT hwo, bool paused) {
-  auto dev = Find(hwo, false);
+  auto dev = Find(hwo, kPlayback);
   if (!dev) return Fail(MMSYSERR_INVALHANDLE);
   std::lock_guard<std::mutex> lk(dev->Mutex);
   dev->Paused = paused;
@@ -489,14 +500,14 @@ static MMRESULT SetPaused(HWAVEOUT hwo, bool paused) {
 
 MMRESULT waveOutPause(HWAVEOUT hwo) { return SetPaused(hwo, true); }
 MMRESULT waveOutRestart(HWAVEOUT hwo) { return SetPaused(hwo, false); }
-MMRESULT waveOutReset(HWAVEOUT hwo) { return HandBack(hwo, false, true); }
-MMRESULT waveOutClose(HWAVEOUT hwo) { return Close(hwo, false); }
+MMRESULT waveOutReset(HWAVEOUT hwo) { return HandBack(hwo, kPlayback, true); }
+MMRESULT waveOutClose(HWAVEOUT hwo) { return Close(hwo, kPlayback); }
 
 // A device handle, or a device id cast to a handle. The default device's
 // level is the program's own setting and exists whether or not a device
 // does, so reading or setting it never starts the audio system.
 static bool VolumeTarget(HWAVEOUT hwo, UINT* id) {
-  if (auto dev = Find(hwo, false)) {
+  if (auto dev = Find(hwo, kPlayback)) {
     *id = dev->DeviceId;
     return true;
   }

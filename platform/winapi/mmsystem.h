@@ -103,6 +103,11 @@ static_assert(sizeof(WAVEFORMATEX) == 18);
 typedef WAVEFORMATEX* LPWAVEFORMATEX;
 typedef const WAVEFORMATEX* LPCWAVEFORMATEX;
 
+// The PCM format record for `channels` interleaved channels of
+// `bitsPerSample`-bit samples at `samplesPerSec`, with its block size and
+// byte rate filled in.
+WAVEFORMATEX PcmWaveFormat(DWORD samplesPerSec, WORD bitsPerSample, WORD channels);
+
 // A block of audio. The caller owns it and its lpData; between
 // waveIn/waveOutPrepareHeader and the matching unprepare it must stay in
 // place, and while queued (WHDR_INQUEUE) only the service touches it.

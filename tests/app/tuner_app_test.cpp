@@ -438,7 +438,7 @@ TEST_F(TunerApp, FramesDrawTheTunerOnceCaptureDeliversAudio) {
 // A recording whose every byte says which second it was recorded in.
 headless::CaptureScript SecondsScript() {
   headless::CaptureScript s;
-  s.Fill = [](const platform::PcmFormat& format, uint64_t offset, unsigned char* out, size_t len) {
+  s.Fill = [](const platform::StreamFormat& format, uint64_t offset, unsigned char* out, size_t len) {
     for (size_t i = 0; i < len; i++)
       out[i] = static_cast<unsigned char>((offset + i) / format.BytesPerSecond());
   };

@@ -230,7 +230,7 @@ TEST_F(WaveIn, StartFailsCleanlyWithoutADeviceAndOtherwiseFindsOneThatOpens) {
   auto refusing = PatternScript();
   refusing.FailOpen = true;
   auto stereo_only = PatternScript();
-  stereo_only.Accepts = [](const platform::PcmFormat& f) { return f.Channels == 2; };
+  stereo_only.Accepts = [](const platform::StreamFormat& f) { return f.Channels == 2; };
   headless::AddCaptureDevice(refusing);     // ids 0 and 1
   headless::AddCaptureDevice(stereo_only);  // id 2
   EXPECT_EQ(thread.StartThread(), 0);

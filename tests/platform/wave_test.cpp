@@ -270,7 +270,7 @@ TEST_F(Wave, DevicesThatRefuseToOpenSayWhy) {
   refusing.FailOpen = true;
   refusing.FailReason = "microphone is busy";
   auto mono_only = PatternScript();
-  mono_only.Accepts = [](const platform::PcmFormat& f) { return f.Channels == 1; };
+  mono_only.Accepts = [](const platform::StreamFormat& f) { return f.Channels == 1; };
   headless::AddCaptureDevice(refusing);
   headless::AddCaptureDevice(mono_only);
   WAVEFORMATEX f = Pcm();

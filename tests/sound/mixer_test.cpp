@@ -154,7 +154,7 @@ TEST_F(Mixer, AShortLoopedSourceRepeatsWithinOneBufferUntilStopped) {
 
 TEST_F(Mixer, AMonoDeviceGetsTheAverageOfLeftAndRight) {
   headless::PlaybackScript mono;
-  mono.Accepts = [](const platform::PcmFormat& f) { return f.Channels == 1; };
+  mono.Accepts = [](const platform::StreamFormat& f) { return f.Channels == 1; };
   headless::AddPlaybackDevice(mono);
   Bytes lr;
   for (int i = 0; i < 1500; i++) lr.insert(lr.end(), {188, 148});  // +60 and +20

@@ -35,7 +35,7 @@ inline unsigned char PatternByte(uint64_t offset) {
 inline headless::CaptureScript PatternScript() {
   headless::CaptureScript s;
   s.Name = "Pattern";
-  s.Fill = [](const platform::PcmFormat&, uint64_t offset, unsigned char* out, size_t len) {
+  s.Fill = [](const platform::StreamFormat&, uint64_t offset, unsigned char* out, size_t len) {
     for (size_t i = 0; i < len; i++) out[i] = PatternByte(offset + i);
   };
   return s;

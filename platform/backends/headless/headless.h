@@ -38,12 +38,12 @@ struct CaptureScript {
   // Writes `len` bytes of the recording, from byte `offset` on, in the
   // format the device was opened with. Offsets count from the opening of
   // the device and run on with the clock whether or not it is recording.
-  std::function<void(const platform::PcmFormat& format, uint64_t offset, unsigned char* out,
+  std::function<void(const platform::StreamFormat& format, uint64_t offset, unsigned char* out,
                      size_t len)>
       Fill;
   // Bytes the recording lasts in `format`; null: endless. The device
   // vanishes when they are used up.
-  std::function<uint64_t(const platform::PcmFormat& format)> Length;
+  std::function<uint64_t(const platform::StreamFormat& format)> Length;
   double VanishAfterSeconds = -1;  // vanish after this much audio (< 0: never)
   // Stop delivering after this much audio, without vanishing: a device
   // that stays open and silent for good (< 0: never; 0: from the start).
@@ -53,7 +53,7 @@ struct CaptureScript {
   uint32_t ShortBlockBytes = 0;  // > 0: end every block after this many bytes
   uint32_t PeriodMs = 8;         // how often the device delivers
   // Formats the device accepts; null: every PCM format.
-  std::function<bool(const platform::PcmFormat& format)> Accepts;
+  std::function<bool(const platform::StreamFormat& format)> Accepts;
 };
 
 // What a scripted playback device does.
@@ -63,7 +63,7 @@ struct PlaybackScript {
   bool FailOpen = false;
   uint32_t PeriodMs = 8;
   // Formats the device plays; null: every PCM format.
-  std::function<bool(const platform::PcmFormat& format)> Accepts;
+  std::function<bool(const platform::StreamFormat& format)> Accepts;
 };
 
 // A tone of `frequency` Hz at `amplitude` (1 = full scale) on every channel.

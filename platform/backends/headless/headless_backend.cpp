@@ -20,7 +20,7 @@
 namespace headless {
 namespace {
 
-using platform::PcmFormat;
+using platform::StreamFormat;
 
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 constexpr auto kIdleTimeout = std::chrono::seconds(10);
@@ -54,11 +54,11 @@ class Timed {
   virtual void Fire(uint64_t now) = 0;
 };
 
-uint64_t BytesAt(const PcmFormat& f, uint64_t elapsedMs) {
+uint64_t BytesAt(const StreamFormat& f, uint64_t elapsedMs) {
   return elapsedMs * static_cast<uint64_t>(f.Rate) / 1000 * static_cast<uint64_t>(f.FrameBytes());
 }
 
-uint64_t VanishBytes(const PcmFormat& f, double seconds) {
+uint64_t VanishBytes(const StreamFormat& f, double seconds) {
   if (seconds < 0) return kNever;
   auto frames = static_cast<uint64_t>(seconds * f.Rate);
   return frames * static_cast<uint64_t>(f.FrameBytes());
@@ -72,7 +72,7 @@ uint64_t VanishBytes(const PcmFormat& f, double seconds) {
 // from inside a delivery does not deadlock.
 class PacedDevice : public Timed {
  public:
-  PacedDevice(const PcmFormat& format, unsigned periodMs, uint64_t end, uint64_t now)
+  PacedDevice(const StreamFormat& format, unsigned periodMs, uint64_t end, uint64_t now)
       : m_Format(format), m_PeriodMs(periodMs), m_OpenedAt(now), m_Due(now + periodMs),
         m_End(end) {}
 
@@ -109,7 +109,7 @@ class PacedDevice : public Timed {
   virtual void Move(uint64_t at, uint64_t bytes) = 0;
   virtual void Lost() = 0;
 
-  PcmFormat m_Format;
+  StreamFormat m_Format;
 
  private:
   unsigned m_PeriodMs;
@@ -123,7 +123,7 @@ class PacedDevice : public Timed {
 
 class CaptureCore : public PacedDevice {
  public:
-  CaptureCore(const CaptureScript& script, const PcmFormat& format, platform::CaptureSink& sink,
+  CaptureCore(const CaptureScript& script, const StreamFormat& format, platform::CaptureSink& sink,
               std::shared_ptr<SharedCaptureStats> stats, uint64_t now)
       : PacedDevice(format, script.PeriodMs, End(script, format), now),
         m_Script(script),
@@ -137,7 +137,7 @@ class CaptureCore : public PacedDevice {
   }
 
  private:
-  static uint64_t End(const CaptureScript& script, const PcmFormat& format) {
+  static uint64_t End(const CaptureScript& script, const StreamFormat& format) {
     uint64_t end = VanishBytes(format, script.VanishAfterSeconds);
     return script.Length ? std::min(end, script.Length(format)) : end;
   }
@@ -182,7 +182,7 @@ class CaptureCore : public PacedDevice {
 
 class PlaybackCore : public PacedDevice {
  public:
-  PlaybackCore(const PlaybackScript& script, const PcmFormat& format,
+  PlaybackCore(const PlaybackScript& script, const StreamFormat& format,
                platform::PlaybackSource& source, std::shared_ptr<PlayedAudio> played, uint64_t now)
       : PacedDevice(format, script.PeriodMs, VanishBytes(format, script.VanishAfterSeconds), now),
         m_Source(source),
@@ -295,14 +295,14 @@ class Headless : public platform::Backend {
     return id == 0 ? "Default device (" + name + ")" : name;
   }
 
-  std::unique_ptr<platform::AudioStream> OpenCapture(int id, const PcmFormat& format,
+  std::unique_ptr<platform::AudioStream> OpenCapture(int id, const StreamFormat& format,
                                                      platform::CaptureSink& sink,
                                                      std::string* error) override;
-  std::unique_ptr<platform::AudioStream> OpenPlayback(int id, const PcmFormat& format,
+  std::unique_ptr<platform::AudioStream> OpenPlayback(int id, const StreamFormat& format,
                                                       platform::PlaybackSource& source,
                                                       std::string* error) override;
 
-  std::unique_ptr<platform::AudioStream> OpenGeneratedCapture(const PcmFormat& format,
+  std::unique_ptr<platform::AudioStream> OpenGeneratedCapture(const StreamFormat& format,
                                                               platform::CaptureGenerator generate,
                                                               platform::CaptureSink& sink,
                                                               std::string* error) override;
@@ -461,7 +461,7 @@ class PlaybackStream : public platform::AudioStream {
   std::shared_ptr<PlaybackCore> m_Core;
 };
 
-std::unique_ptr<platform::AudioStream> Headless::OpenCapture(int id, const PcmFormat& format,
+std::unique_ptr<platform::AudioStream> Headless::OpenCapture(int id, const StreamFormat& format,
                                                              platform::CaptureSink& sink,
                                                              std::string* error) {
   std::lock_guard<std::mutex> lk(m_Mutex);
@@ -485,7 +485,7 @@ std::unique_ptr<platform::AudioStream> Headless::OpenCapture(int id, const PcmFo
   return std::make_unique<CaptureStream>(core);
 }
 
-std::unique_ptr<platform::AudioStream> Headless::OpenPlayback(int id, const PcmFormat& format,
+std::unique_ptr<platform::AudioStream> Headless::OpenPlayback(int id, const StreamFormat& format,
                                                               platform::PlaybackSource& source,
                                                               std::string* error) {
   std::lock_guard<std::mutex> lk(m_Mutex);
@@ -509,7 +509,7 @@ std::unique_ptr<platform::AudioStream> Headless::OpenPlayback(int id, const PcmF
 }
 
 std::unique_ptr<platform::AudioStream> Headless::OpenGeneratedCapture(
-    const PcmFormat& format, platform::CaptureGenerator generate, platform::CaptureSink& sink,
+    const StreamFormat& format, platform::CaptureGenerator generate, platform::CaptureSink& sink,
     std::string* error) {
   if (!generate || format.Rate <= 0 || format.FrameBytes() <= 0) {
     if (error) *error = "nothing to record";

@@ -14,7 +14,7 @@ namespace headless {
 namespace {
 
 // Writes one frame's worth of the value `v` (-1..1) at `out`.
-void PutFrame(const platform::PcmFormat& f, double v, unsigned char* out) {
+void PutFrame(const platform::StreamFormat& f, double v, unsigned char* out) {
   if (v > 1) v = 1;
   if (v < -1) v = -1;
   for (int c = 0; c < f.Channels; c++) {
@@ -31,7 +31,7 @@ void PutFrame(const platform::PcmFormat& f, double v, unsigned char* out) {
 // Fills `len` bytes from `offset` on with frames of `value(frame index)`;
 // offsets need not fall on frame boundaries.
 template <class Value>
-void FillFrames(const platform::PcmFormat& f, uint64_t offset, unsigned char* out, size_t len,
+void FillFrames(const platform::StreamFormat& f, uint64_t offset, unsigned char* out, size_t len,
                 Value value) {
   const uint64_t fb = static_cast<uint64_t>(f.FrameBytes());
   unsigned char frame[4];
@@ -60,7 +60,7 @@ CaptureScript ToneScript(double frequency, double amplitude) {
   std::ostringstream name;
   name << "Scripted tone " << frequency << " Hz";
   s.Name = name.str();
-  s.Fill = [frequency, amplitude](const platform::PcmFormat& f, uint64_t offset, unsigned char* out,
+  s.Fill = [frequency, amplitude](const platform::StreamFormat& f, uint64_t offset, unsigned char* out,
                                   size_t len) {
     FillFrames(f, offset, out, len, [&](uint64_t i) {
       return amplitude * std::sin(2 * M_PI * frequency * static_cast<double>(i) / f.Rate);
@@ -73,11 +73,11 @@ CaptureScript BufferScript(std::vector<unsigned char> bytes) {
   auto data = std::make_shared<std::vector<unsigned char>>(std::move(bytes));
   CaptureScript s;
   s.Name = "Scripted buffer";
-  s.Fill = [data](const platform::PcmFormat&, uint64_t offset, unsigned char* out, size_t len) {
+  s.Fill = [data](const platform::StreamFormat&, uint64_t offset, unsigned char* out, size_t len) {
     for (size_t i = 0; i < len; i++)
       out[i] = offset + i < data->size() ? (*data)[static_cast<size_t>(offset + i)] : 0;
   };
-  s.Length = [data](const platform::PcmFormat&) { return static_cast<uint64_t>(data->size()); };
+  s.Length = [data](const platform::StreamFormat&) { return static_cast<uint64_t>(data->size()); };
   return s;
 }
 
@@ -86,14 +86,14 @@ bool WavScript(const std::string& path, CaptureScript* script, std::string* erro
   if (!recording->Load(path, error)) return false;
   CaptureScript s;
   s.Name = "Scripted recording " + recording->FileName();
-  s.Fill = [recording](const platform::PcmFormat& fmt, uint64_t offset, unsigned char* out,
+  s.Fill = [recording](const platform::StreamFormat& fmt, uint64_t offset, unsigned char* out,
                        size_t len) {
     const std::vector<unsigned char>& mono = recording->AtRate(fmt.Rate);
     FillFrames(fmt, offset, out, len, [&](uint64_t i) {
       return i < mono.size() ? (mono[static_cast<size_t>(i)] - 128) / 128.0 : 0.0;
     });
   };
-  s.Length = [recording](const platform::PcmFormat& fmt) {
+  s.Length = [recording](const platform::StreamFormat& fmt) {
     return static_cast<uint64_t>(recording->AtRate(fmt.Rate).size()) *
            static_cast<uint64_t>(fmt.FrameBytes());
   };

@@ -66,7 +66,7 @@ bool HasScreen() {
 // takes this one.
 struct DeviceSlot {
   std::mutex Mutex;
-  bool Capture = true;
+  AudioDirection Direction = AudioDirection::Capture;
   unsigned char Silence = 0;
   CaptureSink* Sink = nullptr;       // null once the stream has gone
   PlaybackSource* Source = nullptr;
@@ -99,7 +99,7 @@ class SdlStream : public AudioStream {
 // a delivery.
 class GeneratedStream : public AudioStream {
  public:
-  GeneratedStream(const PcmFormat& format, CaptureGenerator generate, CaptureSink& sink)
+  GeneratedStream(const StreamFormat& format, CaptureGenerator generate, CaptureSink& sink)
       : m_Format(format),
         m_Generate(std::move(generate)),
         m_Sink(sink),
@@ -145,7 +145,7 @@ class GeneratedStream : public AudioStream {
     }
   }
 
-  PcmFormat m_Format;
+  StreamFormat m_Format;
   CaptureGenerator m_Generate;
   CaptureSink& m_Sink;
   std::chrono::steady_clock::time_point m_Opened;
@@ -184,12 +184,12 @@ class Sdl : public Backend {
 
   int AudioDeviceCount(AudioDirection direction, std::string* why) override;
   std::string AudioDeviceName(AudioDirection direction, int id) override;
-  std::unique_ptr<AudioStream> OpenCapture(int id, const PcmFormat& format, CaptureSink& sink,
+  std::unique_ptr<AudioStream> OpenCapture(int id, const StreamFormat& format, CaptureSink& sink,
                                            std::string* error) override;
-  std::unique_ptr<AudioStream> OpenPlayback(int id, const PcmFormat& format, PlaybackSource& source,
+  std::unique_ptr<AudioStream> OpenPlayback(int id, const StreamFormat& format, PlaybackSource& source,
                                             std::string* error) override;
 
-  std::unique_ptr<AudioStream> OpenGeneratedCapture(const PcmFormat& format,
+  std::unique_ptr<AudioStream> OpenGeneratedCapture(const StreamFormat& format,
                                                     CaptureGenerator generate, CaptureSink& sink,
                                                     std::string* error) override {
     if (!generate || format.Rate <= 0 || format.FrameBytes() <= 0) {
@@ -234,7 +234,7 @@ class Sdl : public Backend {
   bool EnsureAudio(std::string* why);
   void List();
   void CloseWaiting();
-  std::unique_ptr<AudioStream> Open(bool capture, int id, const PcmFormat& format,
+  std::unique_ptr<AudioStream> Open(AudioDirection direction, int id, const StreamFormat& format,
                                     CaptureSink* sink, PlaybackSource* source, std::string* error);
 
   // Guards everything below; the running call holds it only to read and
@@ -376,21 +376,21 @@ std::string Sdl::AudioDeviceName(AudioDirection direction, int id) {
   return l.Named[static_cast<size_t>(id) - 1];
 }
 
-std::unique_ptr<AudioStream> Sdl::OpenCapture(int id, const PcmFormat& format, CaptureSink& sink,
+std::unique_ptr<AudioStream> Sdl::OpenCapture(int id, const StreamFormat& format, CaptureSink& sink,
                                               std::string* error) {
-  return Open(true, id, format, &sink, nullptr, error);
+  return Open(AudioDirection::Capture, id, format, &sink, nullptr, error);
 }
 
-std::unique_ptr<AudioStream> Sdl::OpenPlayback(int id, const PcmFormat& format,
+std::unique_ptr<AudioStream> Sdl::OpenPlayback(int id, const StreamFormat& format,
                                                PlaybackSource& source, std::string* error) {
-  return Open(false, id, format, nullptr, &source, error);
+  return Open(AudioDirection::Playback, id, format, nullptr, &source, error);
 }
 
-std::unique_ptr<AudioStream> Sdl::Open(bool capture, int id, const PcmFormat& format,
+std::unique_ptr<AudioStream> Sdl::Open(AudioDirection direction, int id, const StreamFormat& format,
                                        CaptureSink* sink, PlaybackSource* source,
                                        std::string* error) {
   auto slot = std::make_shared<DeviceSlot>();
-  slot->Capture = capture;
+  slot->Direction = direction;
   slot->Silence = format.SilenceByte();
   slot->Sink = sink;
   slot->Source = source;
@@ -400,7 +400,7 @@ std::unique_ptr<AudioStream> Sdl::Open(bool capture, int id, const PcmFormat& fo
     if (EnsureAudio(&why)) {
       const char* name = nullptr;
       if (id > 0) {
-        name = SDL_GetAudioDeviceName(id - 1, slot->Capture);
+        name = SDL_GetAudioDeviceName(id - 1, slot->Direction == AudioDirection::Capture);
         if (!name) why = "the device is no longer there";
       }
       if (id == 0 || name) {
@@ -415,7 +415,7 @@ std::unique_ptr<AudioStream> Sdl::Open(bool capture, int id, const PcmFormat& fo
         want.samples = samples;
         want.callback = &SdlStream::Callback;
         want.userdata = slot.get();
-        dev = SDL_OpenAudioDevice(name, slot->Capture ? 1 : 0, &want, &have, 0);
+        dev = SDL_OpenAudioDevice(name, slot->Direction == AudioDirection::Capture ? 1 : 0, &want, &have, 0);
         if (dev == 0) why = SDL_GetError();
       }
     }
@@ -427,7 +427,7 @@ std::unique_ptr<AudioStream> Sdl::Open(bool capture, int id, const PcmFormat& fo
       gone = !slot->Sink && !slot->Source;
       if (dev != 0 && !gone) {
         slot->Device = dev;
-        run = !slot->Capture || slot->Started;
+        run = slot->Direction == AudioDirection::Playback || slot->Started;
       }
       // A caller that stopped waiting hears of a failure as a lost device.
       tell = dev == 0 && !slot->Waiting && !gone;
@@ -471,7 +471,7 @@ void SdlStream::Start() {
   SDL_AudioDeviceID dev;
   {
     std::lock_guard<std::mutex> lk(m_Slot->Mutex);
-    if (!m_Slot->Capture) return;
+    if (m_Slot->Direction == AudioDirection::Playback) return;
     m_Slot->Started = true;
     dev = m_Slot->Device;
   }
@@ -482,7 +482,7 @@ void SdlStream::Stop() {
   SDL_AudioDeviceID dev;
   {
     std::lock_guard<std::mutex> lk(m_Slot->Mutex);
-    if (!m_Slot->Capture) return;
+    if (m_Slot->Direction == AudioDirection::Playback) return;
     m_Slot->Started = false;
     dev = m_Slot->Device;
   }
@@ -507,7 +507,7 @@ void SDLCALL SdlStream::Callback(void* self, Uint8* stream, int len) {
       if (slot->Source) n = slot->Source->Render(stream, static_cast<size_t>(len));
     }
   }
-  if (!slot->Capture) std::memset(stream + n, slot->Silence, static_cast<size_t>(len) - n);
+  if (slot->Direction == AudioDirection::Playback) std::memset(stream + n, slot->Silence, static_cast<size_t>(len) - n);
 }
 
 int Sdl::ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) {
