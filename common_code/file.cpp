@@ -14,11 +14,17 @@
 #include <cstring>
 
 #include "common_code/dib.h"
+#include "platform/services/byte_order.h"
 #include "platform/winapi/alert.h"
 #include "platform/services/files.h"
 #include "platform/winapi/resources.h"
 
 namespace {
+
+using platform::GetLE16;
+using platform::GetLE32;
+using platform::PutLE16;
+using platform::PutLE32;
 
 constexpr int kMaxSide = 16384;
 constexpr size_t kFileHeaderSize = sizeof(BITMAPFILEHEADER);
@@ -28,37 +34,24 @@ constexpr size_t kFileHeaderSize = sizeof(BITMAPFILEHEADER);
 constexpr long long kMaxFileSize =
     static_cast<long long>(kMaxSide) * kMaxSide * 4 + kFileHeaderSize + 124 + 256 * 4;
 
-uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const unsigned char* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-void Put32(unsigned char* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
-
 // Reads the info header at `dib` (of `size` bytes). False when the bytes
 // cannot hold a header of a size the loader supports.
 bool ReadInfoHeader(const unsigned char* dib, size_t size, BITMAPINFOHEADER& bi) {
   if (!dib || size < 4) return false;
-  uint32_t header = Get32(dib);
+  uint32_t header = GetLE32(dib);
   if (header != 40 && header != 108 && header != 124) return false;
   if (size < header) return false;
   bi.biSize = header;
-  bi.biWidth = static_cast<int32_t>(Get32(dib + 4));
-  bi.biHeight = static_cast<int32_t>(Get32(dib + 8));
-  bi.biPlanes = Get16(dib + 12);
-  bi.biBitCount = Get16(dib + 14);
-  bi.biCompression = Get32(dib + 16);
-  bi.biSizeImage = Get32(dib + 20);
-  bi.biXPelsPerMeter = static_cast<int32_t>(Get32(dib + 24));
-  bi.biYPelsPerMeter = static_cast<int32_t>(Get32(dib + 28));
-  bi.biClrUsed = Get32(dib + 32);
-  bi.biClrImportant = Get32(dib + 36);
+  bi.biWidth = static_cast<int32_t>(GetLE32(dib + 4));
+  bi.biHeight = static_cast<int32_t>(GetLE32(dib + 8));
+  bi.biPlanes = GetLE16(dib + 12);
+  bi.biBitCount = GetLE16(dib + 14);
+  bi.biCompression = GetLE32(dib + 16);
+  bi.biSizeImage = GetLE32(dib + 20);
+  bi.biXPelsPerMeter = static_cast<int32_t>(GetLE32(dib + 24));
+  bi.biYPelsPerMeter = static_cast<int32_t>(GetLE32(dib + 28));
+  bi.biClrUsed = GetLE32(dib + 32);
+  bi.biClrImportant = GetLE32(dib + 36);
   return true;
 }
 
@@ -146,7 +139,7 @@ int CDib::DecodeDIB(const unsigned char* dib, size_t size, long long pixelOffset
         break;
       case 16:
         for (int x = 0; x < W; x++) {
-          uint16_t v = Get16(row + 2 * x);
+          uint16_t v = GetLE16(row + 2 * x);
           out[x] = ColorValue(((v >> 10) & 31) << 3, ((v >> 5) & 31) << 3, (v & 31) << 3);
         }
         break;
@@ -174,8 +167,8 @@ int CDib::LoadPackedDIB(const void* data, size_t size) {
 int CDib::LoadBMPImage(const void* data, size_t size) {
   Destroy();
   const auto* file = static_cast<const unsigned char*>(data);
-  if (!file || size < kFileHeaderSize || Get16(file) != 0x4D42) return 0;
-  uint32_t offBits = Get32(file + 10);
+  if (!file || size < kFileHeaderSize || GetLE16(file) != 0x4D42) return 0;
+  uint32_t offBits = GetLE32(file + 10);
   long long pixelOffset = -1;
   if (offBits != 0) {
     if (offBits < kFileHeaderSize) return 0;
@@ -229,15 +222,15 @@ int SaveBitmap(CDib* hdib, const char* filename) {
   if (total > 0xFFFFFFFFu) return 0;
   auto* bytes = static_cast<unsigned char*>(std::calloc(total, 1));
   if (!bytes) return 0;
-  Put16(bytes, 0x4D42);
-  Put32(bytes + 2, static_cast<uint32_t>(total));
-  Put32(bytes + 10, 54);
-  Put32(bytes + 14, 40);
-  Put32(bytes + 18, static_cast<uint32_t>(hdib->W));
-  Put32(bytes + 22, static_cast<uint32_t>(hdib->H));
-  Put16(bytes + 26, 1);
-  Put16(bytes + 28, 24);
-  Put32(bytes + 34, static_cast<uint32_t>(image));
+  PutLE16(bytes, 0x4D42);
+  PutLE32(bytes + 2, static_cast<uint32_t>(total));
+  PutLE32(bytes + 10, 54);
+  PutLE32(bytes + 14, 40);
+  PutLE32(bytes + 18, static_cast<uint32_t>(hdib->W));
+  PutLE32(bytes + 22, static_cast<uint32_t>(hdib->H));
+  PutLE16(bytes + 26, 1);
+  PutLE16(bytes + 28, 24);
+  PutLE32(bytes + 34, static_cast<uint32_t>(image));
   for (int y = 0; y < hdib->H; y++) {
     unsigned char* row = bytes + 54 + (hdib->H - 1 - y) * stride;
     for (int x = 0; x < hdib->W; x++) {

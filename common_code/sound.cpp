@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/services/byte_order.h"
 #include "platform/services/audioconvert.h"
 #include "common_code/salloc.h"
 
@@ -28,11 +29,6 @@ WAVEOUTMIX WaveOutMix;
 SOUND* WavFiles[kSoundCount];
 int Muted = 0;
 int Volume = 5;
-
-// A little-endian 32-bit word at byte pointer `p`.
-#define READDWORD(p)                                                  \
-  (static_cast<DWORD>((p)[0]) | (static_cast<DWORD>((p)[1]) << 8) | \
-   (static_cast<DWORD>((p)[2]) << 16) | (static_cast<DWORD>((p)[3]) << 24))
 
 namespace {
 
@@ -660,7 +656,7 @@ int SOUND::Load(const void* pImage, unsigned cbImage) { return LoadWave(pImage, 
 int SOUND::LoadWave(const void* pImage, unsigned cbImage) {
   Free();
   const auto* p = static_cast<const BYTE*>(pImage);
-  if (!p || cbImage < 12 || READDWORD(p) != FourCC("RIFF") || READDWORD(p + 8) != FourCC("WAVE"))
+  if (!p || cbImage < 12 || platform::GetLE32(p) != FourCC("RIFF") || platform::GetLE32(p + 8) != FourCC("WAVE"))
     return 0;
   WAVEFORMATEX format{};
   int fHaveFormat = 0;
@@ -668,8 +664,8 @@ int SOUND::LoadWave(const void* pImage, unsigned cbImage) {
   unsigned cbData = 0;
   size_t ib = 12;
   while (cbImage - ib > 8) {
-    const DWORD id = READDWORD(p + ib);
-    const DWORD cbChunk = READDWORD(p + ib + 4);
+    const DWORD id = platform::GetLE32(p + ib);
+    const DWORD cbChunk = platform::GetLE32(p + ib + 4);
     const size_t cbLeft = cbImage - ib - 8;
     if (cbChunk > cbLeft) break;
     const BYTE* pChunk = p + ib + 8;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/services/byte_order.h"
 #include "platform/services/files.h"
 #include "platform/services/user_folders.h"
 
@@ -33,11 +34,6 @@ void ReadField(FILE* f, int& field) {
     value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
   }
   field = static_cast<int>(value);
-}
-
-void PutLittleEndian(unsigned char* out, int v) {
-  uint32_t u = static_cast<uint32_t>(v);
-  for (int i = 0; i < 4; i++) out[i] = static_cast<unsigned char>(u >> (8 * i));
 }
 
 // Loads a settings file of an earlier version from the current folder and
@@ -110,8 +106,8 @@ bool WritePrefs() {
 
 bool WritePrefsTo(const std::string& path) {
   unsigned char bytes[8];
-  PutLittleEndian(bytes, TriggerLevel);
-  PutLittleEndian(bytes + 4, MeterAdjust);
+  platform::PutLE32(bytes, static_cast<uint32_t>(TriggerLevel));
+  platform::PutLE32(bytes + 4, static_cast<uint32_t>(MeterAdjust));
   // A file that already holds exactly these settings is left as it is.
   if (FILE* f = std::fopen(path.c_str(), "rb")) {
     unsigned char old[sizeof bytes + 1];

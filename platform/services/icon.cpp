@@ -2,13 +2,12 @@
 #include "platform/services/icon.h"
 
 #include <cstdint>
+#include "platform/services/byte_order.h"
 
 namespace {
 
-uint32_t Get16(const unsigned char* p) { return p[0] | (p[1] << 8); }
-uint32_t Get32(const unsigned char* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using platform::GetLE16;
+using platform::GetLE32;
 
 constexpr size_t kDirectory = 6, kEntry = 16, kInfoHeader = 40;
 
@@ -17,12 +16,12 @@ constexpr size_t kDirectory = 6, kEntry = 16, kInfoHeader = 40;
 // bitmap image this reader takes or does not fit in its bytes.
 bool DecodeImage(const unsigned char* image, size_t bytes, platform::DisplayIcon* out) {
   if (bytes < kInfoHeader) return false;
-  const uint32_t headerSize = Get32(image);
-  const auto width = static_cast<int32_t>(Get32(image + 4));
-  const auto doubled = static_cast<int32_t>(Get32(image + 8));  // image and mask
-  const uint32_t bits = Get16(image + 14);
-  const uint32_t compression = Get32(image + 16);
-  uint32_t colours = Get32(image + 32);
+  const uint32_t headerSize = GetLE32(image);
+  const auto width = static_cast<int32_t>(GetLE32(image + 4));
+  const auto doubled = static_cast<int32_t>(GetLE32(image + 8));  // image and mask
+  const uint32_t bits = GetLE16(image + 14);
+  const uint32_t compression = GetLE32(image + 16);
+  uint32_t colours = GetLE32(image + 32);
   if (headerSize < kInfoHeader || headerSize > bytes || compression != 0) return false;
   if (width < 1 || width > 256 || doubled < 2 || doubled > 512 || doubled % 2) return false;
   const int height = doubled / 2;
@@ -89,9 +88,9 @@ bool DecodeIcon(const unsigned char* data, size_t size, platform::DisplayIcon* i
     if (error) *error = why;
     return false;
   };
-  if (!data || size < kDirectory || Get16(data) != 0 || Get16(data + 2) != 1)
+  if (!data || size < kDirectory || GetLE16(data) != 0 || GetLE16(data + 2) != 1)
     return fail("not an icon file");
-  const uint32_t count = Get16(data + 4);
+  const uint32_t count = GetLE16(data + 4);
   if (count == 0) return fail("the icon file holds no image");
   if (kDirectory + static_cast<uint64_t>(count) * kEntry > size)
     return fail("the icon file's directory runs past its end");
@@ -100,11 +99,11 @@ bool DecodeIcon(const unsigned char* data, size_t size, platform::DisplayIcon* i
   uint32_t bestBits = 0;
   for (uint32_t i = 0; i < count; i++) {
     const unsigned char* e = data + kDirectory + i * kEntry;
-    const uint32_t bytes = Get32(e + 8), offset = Get32(e + 12);
+    const uint32_t bytes = GetLE32(e + 8), offset = GetLE32(e + 12);
     if (offset > size || bytes > size - offset) continue;
     platform::DisplayIcon image;
     if (!DecodeImage(data + offset, bytes, &image)) continue;
-    const uint32_t bits = Get16(data + offset + 14);
+    const uint32_t bits = GetLE16(data + offset + 14);
     const long long area = static_cast<long long>(image.Width) * image.Height;
     const long long bestArea = static_cast<long long>(best.Width) * best.Height;
     if (area > bestArea || (area == bestArea && bits > bestBits)) {

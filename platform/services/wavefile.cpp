@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/services/byte_order.h"
 #include "platform/services/audioconvert.h"
 
 namespace {
@@ -24,11 +25,8 @@ constexpr size_t kReadBytes = 65536;  // read from the file at a time
 constexpr unsigned char kSubtypeTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-uint16_t U16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using platform::GetLE16;
+using platform::GetLE32;
 
 bool Fail(std::string* error, const std::string& why) {
   if (error) *error = why;
@@ -39,26 +37,26 @@ bool Fail(std::string* error, const std::string& why) {
 double Sample(const unsigned char* p, int bits, bool is_float) {
   if (is_float) {
     if (bits == 32) {
-      uint32_t u = U32(p);
+      uint32_t u = GetLE32(p);
       float f;
       std::memcpy(&f, &u, sizeof f);
       return f;
     }
-    uint64_t u = static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32;
+    uint64_t u = static_cast<uint64_t>(GetLE32(p)) | static_cast<uint64_t>(GetLE32(p + 4)) << 32;
     double d;
     std::memcpy(&d, &u, sizeof d);
     return d;
   }
   switch (bits) {
     case 8: return (p[0] - 128) / 128.0;
-    case 16: return static_cast<int16_t>(U16(p)) / 32768.0;
+    case 16: return static_cast<int16_t>(GetLE16(p)) / 32768.0;
     case 24: {
       int32_t v = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
                                        static_cast<uint32_t>(p[1]) << 16 |
                                        static_cast<uint32_t>(p[2]) << 24);
       return (v >> 8) / 8388608.0;
     }
-    default: return static_cast<int32_t>(U32(p)) / 2147483648.0;
+    default: return static_cast<int32_t>(GetLE32(p)) / 2147483648.0;
   }
 }
 
@@ -137,7 +135,7 @@ bool WaveReader::ReadHeader(std::string* error) {
   uint32_t data_size = 0;
   unsigned char chunk[8];
   while (std::fread(chunk, 1, sizeof chunk, m_File) == sizeof chunk) {
-    const uint32_t len = U32(chunk + 4);
+    const uint32_t len = GetLE32(chunk + 4);
     if (std::memcmp(chunk, "fmt ", 4) == 0 && !have_fmt) {
       have_fmt = true;
       fmt_size = len;
@@ -167,18 +165,18 @@ bool WaveReader::ReadHeader(std::string* error) {
   if (!have_fmt) return Fail(error, "malformed WAVE file: no format chunk");
   if (fmt_size < 16) return Fail(error, "malformed WAVE file: format chunk too short");
 
-  uint16_t tag = U16(fmt);
-  const int channels = U16(fmt + 2);
-  const uint32_t file_rate = U32(fmt + 4);
-  const int block_align = U16(fmt + 12);
-  const int bits = U16(fmt + 14);
+  uint16_t tag = GetLE16(fmt);
+  const int channels = GetLE16(fmt + 2);
+  const uint32_t file_rate = GetLE32(fmt + 4);
+  const int block_align = GetLE16(fmt + 12);
+  const int bits = GetLE16(fmt + 14);
   if (tag == kFormatExtensible) {
-    if (fmt_size < 40 || U16(fmt + 16) < 22)
+    if (fmt_size < 40 || GetLE16(fmt + 16) < 22)
       return Fail(error, "malformed WAVE file: extensible format chunk too short");
     const unsigned char* guid = fmt + 24;
     if (std::memcmp(guid + 2, kSubtypeTail, sizeof kSubtypeTail) != 0)
       return Fail(error, "unsupported encoding (extensible sub-format is not PCM or float)");
-    tag = U16(guid);
+    tag = GetLE16(guid);
   }
   const bool is_float = tag == kFormatFloat;
   if (tag != kFormatPcm && tag != kFormatFloat)

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/services/byte_order.h"
 #include "platform/services/files.h"
 #include "platform/backends/headless/headless.h"
 
@@ -47,14 +48,8 @@ void Components(uint16_t p, uint32_t format, unsigned char& r, unsigned char& g,
   b = static_cast<unsigned char>((p & 0x1F) << 3);
 }
 
-void Put16(unsigned char* at, uint32_t v) {
-  at[0] = static_cast<unsigned char>(v);
-  at[1] = static_cast<unsigned char>(v >> 8);
-}
-void Put32(unsigned char* at, uint32_t v) {
-  Put16(at, v);
-  Put16(at + 2, v >> 16);
-}
+using platform::PutLE16;
+using platform::PutLE32;
 
 bool WriteBmp(const DisplayState& s, const std::string& path, std::string* error) {
   const int w = s.Layout.Width, h = s.Layout.Height;
@@ -65,15 +60,15 @@ bool WriteBmp(const DisplayState& s, const std::string& path, std::string* error
   const size_t stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
   std::vector<unsigned char> file(54 + stride * h, 0);
   unsigned char* f = file.data();
-  Put16(f, 0x4D42);
-  Put32(f + 2, static_cast<uint32_t>(file.size()));
-  Put32(f + 10, 54);
-  Put32(f + 14, 40);
-  Put32(f + 18, static_cast<uint32_t>(w));
-  Put32(f + 22, static_cast<uint32_t>(h));
-  Put16(f + 26, 1);
-  Put16(f + 28, 24);
-  Put32(f + 34, static_cast<uint32_t>(stride * h));
+  PutLE16(f, 0x4D42);
+  PutLE32(f + 2, static_cast<uint32_t>(file.size()));
+  PutLE32(f + 10, 54);
+  PutLE32(f + 14, 40);
+  PutLE32(f + 18, static_cast<uint32_t>(w));
+  PutLE32(f + 22, static_cast<uint32_t>(h));
+  PutLE16(f + 26, 1);
+  PutLE16(f + 28, 24);
+  PutLE32(f + 34, static_cast<uint32_t>(stride * h));
   for (int y = 0; y < h; y++) {
     unsigned char* row = f + 54 + stride * static_cast<size_t>(h - 1 - y);
     for (int x = 0; x < w; x++) {
