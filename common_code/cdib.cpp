@@ -13,6 +13,7 @@
 #include <new>
 
 #include "common_code/dib.h"
+#include "platform/services/pixels.h"
 #include "platform/winapi/alert.h"
 #include "common_code/xdib.h"
 
@@ -25,14 +26,6 @@ int DibCount = 0;
 // Colour functions ------------------------------------------------------------
 
 namespace {
-
-// The rounding blend of every mix in the program: b + (f - b) * alpha / 255,
-// rounded, for alpha 0..255. `>>` of a negative value rounds towards minus
-// infinity (arithmetic shift), which the rounding relies on.
-inline int BlendChannel(int b, int f, int alpha) {
-  int t = (f - b) * alpha + 128;
-  return b + ((t + (t >> 8)) >> 8);
-}
 
 // Weights outside 0..255 would carry one channel into the next.
 inline int ClampAlpha(int alpha) { return alpha < 0 ? 0 : (alpha > 255 ? 255 : alpha); }
@@ -56,14 +49,8 @@ unsigned short ColorValue(int r, int g, int b) {
 
 void ColorComponents(unsigned short c, unsigned char& r, unsigned char& g, unsigned char& b) {
   uint32_t f = DisplayProperties.ffFormat;
-  if (f & kfDirect565) {
-    r = static_cast<unsigned char>((c & 0xF800) >> 8);
-    g = static_cast<unsigned char>((c & 0x07E0) >> 3);
-    b = static_cast<unsigned char>((c & 0x1F) << 3);
-  } else if (f & kfDirect555) {
-    r = static_cast<unsigned char>((c & 0x7C00) >> 7);
-    g = static_cast<unsigned char>((c & 0x03E0) >> 2);
-    b = static_cast<unsigned char>((c & 0x1F) << 3);
+  if (f & (kfDirect565 | kfDirect555)) {
+    platform::PixelChannels(c, (f & kfDirect565) != 0, r, g, b);
   } else {
     r = g = b = 0;
   }

@@ -28,6 +28,14 @@ extern int DibCount;
 // for are dropped.
 unsigned short ColorValue(int r, int g, int b);
 
+// The rounding blend of every mix in the program: b + (f - b) * alpha / 255,
+// rounded, for alpha 0..255. `>>` of a negative value rounds towards minus
+// infinity (arithmetic shift), which the rounding relies on.
+inline int BlendChannel(int b, int f, int alpha) {
+  int t = (f - b) * alpha + 128;
+  return b + ((t + (t >> 8)) >> 8);
+}
+
 // A pixel's components as 8-bit values with zero low bits (white is 248,
 // 252, 248 in 5-6-5 and 248, 248, 248 in 5-5-5).
 void ColorComponents(unsigned short c, unsigned char& r, unsigned char& g, unsigned char& b);

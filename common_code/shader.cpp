@@ -41,12 +41,6 @@ int DegreeIndex(long long angle) { return static_cast<int>(((angle % 360) + 360)
 
 int Clamp255(int v) { return std::clamp(v, 0, 255); }
 
-// The rounding blend of every mix in the program (see ColorOnColor).
-int Mix(int b, int f, int weight) {
-  int t = (f - b) * weight + 128;
-  return b + ((t + (t >> 8)) >> 8);
-}
-
 // The weight 0..255 a mask pixel gives: its red channel with the top bits of
 // green below it, the pixel's top eight bits in either layout (a white pixel
 // gives 255, black 0).
@@ -214,8 +208,8 @@ namespace {
 TCOLOR GradientColour(const RenderBlendData& rbd, int f) {
   if (f <= 0) return rbd.bg;
   if (f >= 255) return rbd.fg;
-  return {Mix(rbd.bg.r, rbd.fg.r, f), Mix(rbd.bg.g, rbd.fg.g, f), Mix(rbd.bg.b, rbd.fg.b, f),
-          Mix(rbd.bg.a, rbd.fg.a, f)};
+  return {BlendChannel(rbd.bg.r, rbd.fg.r, f), BlendChannel(rbd.bg.g, rbd.fg.g, f),
+          BlendChannel(rbd.bg.b, rbd.fg.b, f), BlendChannel(rbd.bg.a, rbd.fg.a, f)};
 }
 
 }  // namespace
@@ -256,9 +250,9 @@ unsigned short Shader::GetPixel(int x, int y, int& alpha) const {
     int cr = r, cg = g, cb = b;
     if (rbd.fg.a || rbd.bg.a) {
       TCOLOR t = GradientColour(rbd, GradientFactor(x, y));
-      cr = Mix(cr, t.r, t.a);
-      cg = Mix(cg, t.g, t.a);
-      cb = Mix(cb, t.b, t.a);
+      cr = BlendChannel(cr, t.r, t.a);
+      cg = BlendChannel(cg, t.g, t.a);
+      cb = BlendChannel(cb, t.b, t.a);
     }
     alpha = weight;
     return ColorValue(cr, cg, cb);

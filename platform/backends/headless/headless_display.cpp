@@ -14,6 +14,7 @@
 
 #include "platform/services/byte_order.h"
 #include "platform/services/files.h"
+#include "platform/services/pixels.h"
 #include "platform/backends/headless/headless.h"
 
 namespace headless {
@@ -34,18 +35,6 @@ struct Displays {
 Displays& All() {
   static auto* displays = new Displays;
   return *displays;
-}
-
-// The 8-bit components of a pixel, low bits zero.
-void Components(uint16_t p, uint32_t format, unsigned char& r, unsigned char& g, unsigned char& b) {
-  if (format == platform::kDisplay565) {
-    r = static_cast<unsigned char>((p & 0xF800) >> 8);
-    g = static_cast<unsigned char>((p & 0x07E0) >> 3);
-  } else {
-    r = static_cast<unsigned char>((p & 0x7C00) >> 7);
-    g = static_cast<unsigned char>((p & 0x03E0) >> 2);
-  }
-  b = static_cast<unsigned char>((p & 0x1F) << 3);
 }
 
 using platform::PutLE16;
@@ -73,7 +62,8 @@ bool WriteBmp(const DisplayState& s, const std::string& path, std::string* error
     unsigned char* row = f + 54 + stride * static_cast<size_t>(h - 1 - y);
     for (int x = 0; x < w; x++) {
       unsigned char r, g, b;
-      Components(s.Pixels[static_cast<size_t>(y) * w + x], s.Layout.Format, r, g, b);
+      platform::PixelChannels(s.Pixels[static_cast<size_t>(y) * w + x],
+                              s.Layout.Format == platform::kDisplay565, r, g, b);
       row[x * 3] = b;
       row[x * 3 + 1] = g;
       row[x * 3 + 2] = r;
