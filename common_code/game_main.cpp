@@ -88,72 +88,51 @@ struct Options {
 };
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
-               message.c_str(), kProgram);
-  return kExitUsage;
+  return CommandLineError(kProgram, message, kExitUsage);
 }
 
 // Reads the command line; -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options& opt) {
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i], value;
-    bool hasValue = false;
-    size_t eq = a.find('=');
-    if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = a.substr(eq + 1);
-      a = a.substr(0, eq);
-      hasValue = true;
-    }
-    auto takeValue = [&]() -> const char* {
-      if (hasValue) return value.c_str();
-      return i + 1 < argc ? argv[++i] : nullptr;
-    };
-    auto shown = [](const char* v) { return std::string(v ? v : ""); };
-    long n = 0;
-    if (a == "-h" || a == "--help") {
+  OptionReader r(kProgram, argc, argv);
+  std::string given;
+  while (r.Next()) {
+    if (r.Is("-h") || r.Is("--help")) {
       PrintUsage();
       return 0;
-    } else if (a == "--version") {
+    } else if (r.Is("--version")) {
       std::printf("%s (Zelvaro) %s\n", kProgram, ZELVARO_VERSION);
       return 0;
-    } else if (a == "--headless") {
+    } else if (r.Is("--headless")) {
       opt.Headless = true;
-    } else if (a == "--steady") {
+    } else if (r.Is("--steady")) {
       opt.Steady = true;
-    } else if (a == "--scale" && !kPocket) {
-      const char* v = takeValue();
-      if (!ParseWholeNumber(v, 1, 16, &n))
-        return UsageError("--scale needs a whole factor from 1 to 16, not '" + shown(v) + "'");
-      opt.Scale = static_cast<int>(n);
-    } else if (a == "--frames") {
-      const char* v = takeValue();
-      if (!ParseWholeNumber(v, 1, LONG_MAX, &n))
-        return UsageError("--frames needs a number of frames above 0, not '" + shown(v) + "'");
-      opt.Frames = n;
-    } else if (a == "--screenshot") {
-      const char* v = takeValue();
-      if (!v || !*v) return UsageError("--screenshot needs a file name");
+    } else if (r.Is("--scale") && !kPocket) {
+      if (!r.WholeNumber(1, 16, &opt.Scale, &given))
+        return r.BadValue("a whole factor from 1 to 16", given, kExitUsage);
+    } else if (r.Is("--frames")) {
+      if (!r.WholeNumber(1, LONG_MAX, &opt.Frames, &given))
+        return r.BadValue("a number of frames above 0", given, kExitUsage);
+    } else if (r.Is("--screenshot")) {
+      const char* v = r.Value();
+      if (!v || !*v) return r.Error("--screenshot needs a file name", kExitUsage);
       opt.Screenshot = v;
-    } else if (a == "--device") {
-      const char* v = takeValue();
-      if (!ParseWholeNumber(v, 0, 1000000, &n))
-        return UsageError("--device needs a device id (see zelvaro-analyze --list-devices), not '" +
-                          shown(v) + "'");
-      opt.Device = static_cast<int>(n);
-    } else if (a == "--input") {
-      const char* v = takeValue();
-      if (!v || !*v) return UsageError("--input needs a WAVE file");
+    } else if (r.Is("--device")) {
+      if (!r.WholeNumber(0, 1000000, &opt.Device, &given))
+        return r.BadValue("a device id (see zelvaro-analyze --list-devices)", given, kExitUsage);
+    } else if (r.Is("--input")) {
+      const char* v = r.Value();
+      if (!v || !*v) return r.Error("--input needs a WAVE file", kExitUsage);
       opt.Input = v;
-    } else if (a == "--settings") {
-      const char* v = takeValue();
-      if (!v || !*v) return UsageError("--settings needs a file name");
+    } else if (r.Is("--settings")) {
+      const char* v = r.Value();
+      if (!v || !*v) return r.Error("--settings needs a file name", kExitUsage);
       opt.Settings = v;
     } else {
-      return UsageError("unknown option '" + std::string(argv[i]) + "'");
+      return r.Unknown(kExitUsage);
     }
   }
   if (opt.Device >= 0 && !opt.Input.empty())
-    return UsageError("--device and --input both choose the input; give one");
+    return r.Error("--device and --input both choose the input; give one", kExitUsage);
   return -1;
 }
 

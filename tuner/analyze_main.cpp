@@ -104,11 +104,8 @@ class RecordingSource : public PieceSource {
   size_t m_Pos = 0;
 };
 
-int UsageError(const char* fmt, const char* arg) {
-  std::fprintf(stderr, "zelvaro-analyze: ");
-  std::fprintf(stderr, fmt, arg);
-  std::fprintf(stderr, "\nTry 'zelvaro-analyze --help' for more information.\n");
-  return kExitError;
+int UsageError(const std::string& message) {
+  return CommandLineError("zelvaro-analyze", message, kExitError);
 }
 
 bool ParseSeconds(const char* text, double* value) {
@@ -123,76 +120,61 @@ bool ParseSeconds(const char* text, double* value) {
 
 // Parses the command line; returns -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options& opt) {
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i];
-    std::string value;
-    bool has_value = false;
-    size_t eq = a.find('=');
-    if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = a.substr(eq + 1);
-      a = a.substr(0, eq);
-      has_value = true;
-    }
-    auto take_value = [&]() -> const char* {
-      if (has_value) return value.c_str();
-      return i + 1 < argc ? argv[++i] : nullptr;
-    };
-
-    if (a == "-h" || a == "--help") {
+  OptionReader r("zelvaro-analyze", argc, argv);
+  std::string given;
+  while (r.Next()) {
+    if (r.Is("-h") || r.Is("--help")) {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (a == "--version") {
+    } else if (r.Is("--version")) {
       std::printf("zelvaro-analyze (Zelvaro) %s\n", ZELVARO_VERSION);
       return 0;
-    } else if (a == "--every-piece") {
+    } else if (r.Is("--every-piece")) {
       opt.EveryPiece = true;
-    } else if (a == "--json") {
+    } else if (r.Is("--json")) {
       opt.Json = true;
-    } else if (a == "--steady") {
+    } else if (r.Is("--steady")) {
       opt.Settings.Steady = true;
-    } else if (a == "--trigger") {
-      const char* v = take_value();
-      if (!ParseWholeNumber(v, 0, 3, &opt.Settings.TriggerLevel))
-        return UsageError("--trigger needs a level from 0 to 3, not '%s'", v ? v : "");
+    } else if (r.Is("--trigger")) {
+      if (!r.WholeNumber(0, 3, &opt.Settings.TriggerLevel, &given))
+        return r.BadValue("a level from 0 to 3", given, kExitError);
       opt.TriggerGiven = true;
-    } else if (a == "--adjust") {
-      const char* v = take_value();
-      if (!ParseWholeNumber(v, -100, 100, &opt.Settings.MeterAdjust))
-        return UsageError("--adjust needs a value from -100 to 100, not '%s'", v ? v : "");
+    } else if (r.Is("--adjust")) {
+      if (!r.WholeNumber(-100, 100, &opt.Settings.MeterAdjust, &given))
+        return r.BadValue("a value from -100 to 100", given, kExitError);
       opt.AdjustGiven = true;
-    } else if (a == "--settings") {
-      const char* v = take_value();
-      if (!v || !*v) return UsageError("%s", "--settings needs a file name");
+    } else if (r.Is("--settings")) {
+      const char* v = r.Value();
+      if (!v || !*v) return r.Error("--settings needs a file name", kExitError);
       opt.SettingsFile = v;
-    } else if (a == "--live") {
+    } else if (r.Is("--live")) {
       opt.Live = true;
-    } else if (a == "--list-devices") {
+    } else if (r.Is("--list-devices")) {
       opt.ListDevices = true;
-    } else if (a == "--headless") {
+    } else if (r.Is("--headless")) {
       opt.Headless = true;
-    } else if (a == "--seconds") {
-      const char* v = take_value();
+    } else if (r.Is("--seconds")) {
+      const char* v = r.Value();
       if (!ParseSeconds(v, &opt.Seconds))
-        return UsageError("--seconds needs a positive number of seconds, not '%s'", v ? v : "");
-    } else if (a == "--device") {
-      const char* v = take_value();
-      if (!ParseWholeNumber(v, 0, 1000000, &opt.Device))
-        return UsageError("--device needs a device id (see --list-devices), not '%s'", v ? v : "");
-    } else if (a.size() > 1 && a[0] == '-') {
-      return UsageError("unknown option '%s'", argv[i]);
+        return r.BadValue("a positive number of seconds", v ? v : "", kExitError);
+    } else if (r.Is("--device")) {
+      if (!r.WholeNumber(0, 1000000, &opt.Device, &given))
+        return r.BadValue("a device id (see --list-devices)", given, kExitError);
+    } else if (r.IsOption()) {
+      return r.Unknown(kExitError);
     } else if (opt.File.empty()) {
-      opt.File = argv[i];
+      opt.File = r.Word();
     } else {
-      return UsageError("only one recording can be analysed at a time ('%s')", argv[i]);
+      return UsageError("only one recording can be analysed at a time ('" + std::string(r.Word()) +
+                        "')");
     }
   }
   if (opt.ListDevices) return -1;
   if (opt.Live && !opt.File.empty())
-    return UsageError("--live records from a device; no recording ('%s') is read",
-                      opt.File.c_str());
-  if (!opt.Live && opt.Seconds >= 0) return UsageError("%s", "--seconds goes with --live");
-  if (!opt.Live && opt.Device >= 0) return UsageError("%s", "--device goes with --live");
-  if (!opt.Live && opt.File.empty()) return UsageError("%s", "no recording given");
+    return UsageError("--live records from a device; no recording ('" + opt.File + "') is read");
+  if (!opt.Live && opt.Seconds >= 0) return UsageError("--seconds goes with --live");
+  if (!opt.Live && opt.Device >= 0) return UsageError("--device goes with --live");
+  if (!opt.Live && opt.File.empty()) return UsageError("no recording given");
   return -1;
 }
 
