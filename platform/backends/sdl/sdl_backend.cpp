@@ -89,6 +89,9 @@ class SdlStream : public AudioStream {
   static void SDLCALL Callback(void* slot, Uint8* stream, int len);
 
  private:
+  // Starts or pauses the device (one still opening starts when it comes).
+  void SetStarted(bool started);
+
   std::shared_ptr<DeviceSlot> m_Slot;
 };
 
@@ -465,28 +468,20 @@ SdlStream::~SdlStream() {
   if (dev) TheSdl().Close(dev, m_Slot);
 }
 
+void SdlStream::Start() { SetStarted(true); }
+void SdlStream::Stop() { SetStarted(false); }
+
 // Pausing takes the device's lock, which SDL holds around the callback: when
 // it returns, no callback runs.
-void SdlStream::Start() {
+void SdlStream::SetStarted(bool started) {
   SDL_AudioDeviceID dev;
   {
     std::lock_guard<std::mutex> lk(m_Slot->Mutex);
     if (m_Slot->Direction == AudioDirection::Playback) return;
-    m_Slot->Started = true;
+    m_Slot->Started = started;
     dev = m_Slot->Device;
   }
-  if (dev) SDL_PauseAudioDevice(dev, 0);
-}
-
-void SdlStream::Stop() {
-  SDL_AudioDeviceID dev;
-  {
-    std::lock_guard<std::mutex> lk(m_Slot->Mutex);
-    if (m_Slot->Direction == AudioDirection::Playback) return;
-    m_Slot->Started = false;
-    dev = m_Slot->Device;
-  }
-  if (dev) SDL_PauseAudioDevice(dev, 1);
+  if (dev) SDL_PauseAudioDevice(dev, started ? 0 : 1);
 }
 
 // SDL goes on calling back, with silence, after a device has gone; its
