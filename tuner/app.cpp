@@ -47,6 +47,13 @@ constexpr int kNeedleLength = 80;
 constexpr int kNeedleWidth = 3;        // desk; the pocket draws one pixel
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr int kButtonY = 290;
+constexpr int kTriggerButtonX = 15, kExitButtonX = 125;  // both 100 x 20
+constexpr int kButtonWidth = 100, kButtonHeight = 20;
+constexpr int kScreenWidth = 240;
+// The strength bar: ten segments of kSegmentWidth + 1 pixels, kSegmentPitch
+// apart, on rows kSegmentTop to kSegmentBottom.
+constexpr int kSegmentLeft = 21, kSegmentPitch = 20, kSegmentWidth = 18;
+constexpr int kSegmentTop = 6, kSegmentBottom = 10;
 
 // Capture: four pieces in the ring, 8-bit mono at 8000 Hz.
 constexpr unsigned short kCaptureBuffers = 4;
@@ -112,14 +119,10 @@ constexpr int kIdleResetCalls = 200;
 // the square pocket screen.
 constexpr int kBaseline = 258, kMaxBar = 60;
 constexpr int kSquareBaseline = 219, kSquareMaxBar = 30;
-constexpr double kFullScale = 1073676289.0;  // 32767 squared: 0 dB
 constexpr float kMarkerLimit = 4000.0f;      // no marker from here on
+// Eight bars of kBandWidth + 1 pixels, kBandPitch apart from kBandLeft.
+constexpr int kBandLeft = 20, kBandPitch = 25, kBandWidth = 22;
 
-// Octave bands: integer frequencies lower <= f < upper, in Hz.
-constexpr int BinsOctave[8][2] = {
-    {32, 64},    {65, 109},    {110, 219},   {220, 439},
-    {440, 879},  {880, 1759},  {1760, 3519}, {3520, 7040},
-};
 
 unsigned short Black() { return ColorValue(0, 0, 0); }
 
@@ -146,7 +149,7 @@ void CopyBackground(CDib* screen) {
 void DrawUnlitArrows(CDib* dib) {
   const int aw = Arrows.W / 2, ah = Arrows.H / 2;
   dib->BitBlt(kArrowMargin, kArrowMargin, aw, ah, &Arrows, 0, ah, kCopyTransparent);
-  dib->BitBlt(240 - kArrowMargin - aw, kArrowMargin, aw, ah, &Arrows, 0, 0, kCopyTransparent);
+  dib->BitBlt(kScreenWidth - kArrowMargin - aw, kArrowMargin, aw, ah, &Arrows, 0, 0, kCopyTransparent);
 }
 
 }  // namespace
@@ -277,8 +280,9 @@ void LoadTunerScreen(void* module) {
 
   buttons.DeleteButtons();
   if (!SquareScreen) {
-    buttons.AddButton(ID_TRIGGER, szTriggerLevel, 15, kButtonY, 100, 20, 0);
-    buttons.AddButton(ID_EXIT, "Exit", 125, kButtonY, 100, 20, 0);
+    buttons.AddButton(ID_TRIGGER, szTriggerLevel, kTriggerButtonX, kButtonY, kButtonWidth,
+                      kButtonHeight, 0);
+    buttons.AddButton(ID_EXIT, "Exit", kExitButtonX, kButtonY, kButtonWidth, kButtonHeight, 0);
     buttons.SetButtonColor(ID_EXIT, ColorValue(0, 0, 0), ColorValue(224, 224, 192), -1, -1);
     buttons.SetButtonColor(ID_TRIGGER, ColorValue(0, 0, 0), ColorValue(224, 224, 192), -1, -1);
   }
@@ -302,7 +306,7 @@ void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull) {
   if (!screen || !screen->m_Bits) return;
   const unsigned short black = Black();
   const int aw = Arrows.W / 2, ah = Arrows.H / 2;
-  const int sharpX = 240 - kArrowMargin - aw;
+  const int sharpX = kScreenWidth - kArrowMargin - aw;
 
   CopyBackground(screen);
   DrawUnlitArrows(screen);
@@ -328,25 +332,19 @@ void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull) {
   else
     DrawWideLine(screen, kPivotX, kPivotY, kPivotX + dx, kPivotY + dy, kNeedleWidth, black);
 
-  if (windowFull) {
-#if ZELVARO_POCKET
+  if (windowFull && r.Bands) {
     if (r.Valid)
-      DrawSpectrumAnalyser2(screen, r.Nearest, r.Name);
+      DrawOctaveBands(screen, r.BandLevel, r.Nearest, r.Name);
     else
-      DrawSpectrumAnalyser2(screen, 0.0f, nullptr);
-#else
-    if (r.Valid)
-      DrawSpectrumAnalyser2(screen, r.Nearest, r.Name, r.Octave);
-    else
-      DrawSpectrumAnalyser2(screen, 0.0f, nullptr, 0);
-#endif
+      DrawOctaveBands(screen, r.BandLevel, 0.0f, nullptr);
   }
 
   for (int i = 0; i < 10; i++) {
     const SegmentColour& c = SignalStrength[i];
     unsigned short colour = i < r.Bars ? ColorValue(c.r, c.g, c.b)
                                        : ColorValue(c.r >> 2, c.g >> 2, c.b >> 2);
-    screen->Fill(21 + 20 * i, 6, 39 + 20 * i, 10, colour);
+    const int left = kSegmentLeft + kSegmentPitch * i;
+    screen->Fill(left, kSegmentTop, left + kSegmentWidth, kSegmentBottom, colour);
   }
 
   buttons.Paint(screen);
@@ -390,43 +388,29 @@ void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name) {
 void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octave) {
   (void)octave;
 #endif
-  if (!outbuf || !dib || outbuf_size < 2) return;
+  double level[8];
+  if (dib && OctaveBandLevels(MeterAdjust, level)) DrawOctaveBands(dib, level, notefreq, name);
+}
+
+void DrawOctaveBands(CDib* dib, const double level[8], float notefreq, const char* name) {
+  if (!dib) return;
   const int B = SquareScreen ? kSquareBaseline : kBaseline;
   const int M = SquareScreen ? kSquareMaxBar : kMaxBar;
-
-  // One pass over the bins with a running band index; bins below the first
-  // band and on the gaps between bands count for none.
-  double sum[8] = {};
-  int count[8] = {};
-  int c = 0, selected = -1;
-  const unsigned long bins = outbuf_size / 2;
-  for (unsigned long k = 0; k < bins; k++) {
-    const long f = static_cast<long>(static_cast<unsigned long long>(k) * kSampleRate / outbuf_size);
-    if (f > BinsOctave[c][1] && c < 7) c++;
-    if (BinsOctave[c][0] <= notefreq && notefreq < BinsOctave[c][1]) selected = c;
-    if (BinsOctave[c][0] <= f && f < BinsOctave[c][1]) {
-      sum[c] += outbuf[k];
-      count[c]++;
-    }
-  }
+  int selected = -1;
+  for (int j = 0; j < 8; j++)
+    if (BinsOctave[j][0] <= notefreq && notefreq < BinsOctave[j][1]) selected = j;
 
   const unsigned short black = Black();
   const unsigned short red = ColorValue(255, 0, 0), green = ColorValue(0, 255, 0);
   for (int j = 0; j < 8; j++) {
-    // The meter adjustment scales the energy as it scales the frequency.
-    const double v = sum[j] + sum[j] * 0.001 * MeterAdjust;
-    double level = -100.0;
-    if (v != 0 && count[j] > 0) level = 10 * std::log10(v / kFullScale / count[j]) - 30;
-    if (!(level >= -100.0)) level = -100.0;  // also a spectrum gone bad (NaN)
-    if (level > 0) level = 0;
-    const int h = static_cast<int>((level + 100) * M * 0.01);
-    const int left = 20 + 25 * j;
+    const int h = static_cast<int>((level[j] + 100) * M * 0.01);
+    const int left = kBandLeft + kBandPitch * j;
 
     if (j == selected && notefreq > 0 && notefreq < kMarkerLimit) {
-      const int x0 = 25 * j + 12;
+      const int x0 = left - 8;  // the marker box spans x0 + 5 .. x0 + 35
       dib->Line(static_cast<float>(x0 + 20), static_cast<float>(B - M - 5),
                 static_cast<float>(x0 + 20), static_cast<float>(B - h - 2), black);
-      dib->hLine(left, B - h - 2, 22, black);
+      dib->hLine(left, B - h - 2, kBandWidth, black);
       dib->Box(x0 + 5, B - M - 18, x0 + 35, B - M - 5, black);
       if (name) {
         char text[16];
@@ -435,6 +419,6 @@ void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octa
                          black, kCopySilhouette);
       }
     }
-    dib->Fill(left, B + 1 - h, left + 22, B, j == selected ? red : green);
+    dib->Fill(left, B + 1 - h, left + kBandWidth, B, j == selected ? red : green);
   }
 }

@@ -106,6 +106,10 @@ void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name);
 #else
 void DrawSpectrumAnalyser2(CDib* dib, float notefreq, const char* name, int octave);
 #endif
+// Draws the octave-band view of the levels `level` (see TunerReading's
+// BandLevel), the band holding `notefreq` red and marked with `name`.
+// DrawSpectrumAnalyser2 draws the same from the last spectrum.
+void DrawOctaveBands(CDib* dib, const double level[8], float notefreq, const char* name);
 
 // The tuner. Its state lives in the module globals above.
 //   ProgramStart  loads PREFS.DAT and starts capture (4 pieces); when

@@ -59,6 +59,37 @@ void DescribeReading(double f, int level, bool filling, const TunerSettings& set
   out.Angle = angle;
 }
 
+namespace {
+constexpr double kFullScale = 1073676289.0;  // 32767 squared: 0 dB
+}  // namespace
+
+bool OctaveBandLevels(int meterAdjust, double level[8]) {
+  if (!outbuf || outbuf_size < 2) return false;
+  // One pass over the bins with a running band index; bins below the first
+  // band and on the gaps between bands count for none.
+  double sum[8] = {};
+  int count[8] = {};
+  int c = 0;
+  const unsigned long bins = outbuf_size / 2;
+  for (unsigned long k = 0; k < bins; k++) {
+    const long f = static_cast<long>(static_cast<unsigned long long>(k) * kSampleRate / outbuf_size);
+    if (f > BinsOctave[c][1] && c < 7) c++;
+    if (BinsOctave[c][0] <= f && f < BinsOctave[c][1]) {
+      sum[c] += outbuf[k];
+      count[c]++;
+    }
+  }
+  for (int j = 0; j < 8; j++) {
+    const double v = sum[j] + sum[j] * 0.001 * meterAdjust;
+    double l = -100.0;
+    if (v != 0 && count[j] > 0) l = 10 * std::log10(v / kFullScale / count[j]) - 30;
+    if (!(l >= -100.0)) l = -100.0;  // also a spectrum gone bad (NaN)
+    if (l > 0) l = 0;
+    level[j] = l;
+  }
+  return true;
+}
+
 int ReadingStep(TunerState& state, PieceSource& source, const TunerSettings& settings,
                 TunerReading& out) {
   out = TunerReading{};
@@ -94,6 +125,7 @@ int ReadingStep(TunerState& state, PieceSource& source, const TunerSettings& set
   }
 
   DescribeReading(f, state.Level, state.bufferlen < kWindowSize, settings, out);
+  out.Bands = OctaveBandLevels(settings.MeterAdjust, out.BandLevel);
   state.LastFrequency = f;
   return 1;
 }

@@ -44,6 +44,13 @@ struct TunerState {
   SteadyState Steady;         // the steady reading's held note
 };
 
+// The spectrum view's octave bands: integer frequencies lower <= f < upper,
+// in Hz.
+inline constexpr int BinsOctave[8][2] = {
+    {32, 64},    {65, 109},    {110, 219},   {220, 439},
+    {440, 879},  {880, 1759},  {1760, 3519}, {3520, 7040},
+};
+
 struct TunerReading {
   bool Steady = false;      // the window was full when this step began
   bool Fresh = false;       // a new estimate was made this step
@@ -60,6 +67,10 @@ struct TunerReading {
   bool SharpLit = false;    // sharp arrow lit (angle beyond +12 degrees)
   bool FlatLit = true;      // flat arrow lit (angle beyond -12 degrees)
   char Status[32] = {};     // status line text
+  // The power of each octave band of the last spectrum, in dB from -100 to
+  // 0 (full scale), the meter adjustment applied; set when Bands is.
+  bool Bands = false;
+  double BandLevel[8] = {};
 };
 
 // Performs one frame's audio step and naming. Returns 1 with `out` filled
@@ -68,6 +79,12 @@ struct TunerReading {
 // frequency is kept, but the analysis counter has advanced).
 int ReadingStep(TunerState& state, PieceSource& source, const TunerSettings& settings,
                 TunerReading& out);
+
+// The octave-band levels of the spectrum in `outbuf` (see TunerReading),
+// with the meter adjustment `meterAdjust` scaling each band's energy as it
+// scales the frequency. False, with `level` untouched, when there is no
+// spectrum.
+bool OctaveBandLevels(int meterAdjust, double level[8]);
 
 // Steps after the audio: names the frame's frequency `f` (Hz, adjusted),
 // tests it against 60..4000 Hz and the trigger level, and sets the needle,

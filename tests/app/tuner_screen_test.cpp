@@ -173,6 +173,7 @@ TEST_F(TunerScreen, InvalidReadingShowsNoNameNoReferenceAndNoMarker) {
   std::snprintf(r.Status, sizeof(r.Status), "Waiting for Signal");
   calc_init(kWindowSize);
   for (int k = 0; k < kWindowSize / 2; k++) outbuf[k] = 1e9;
+  r.Bands = OctaveBandLevels(MeterAdjust, r.BandLevel);
   DrawTunerScreen(&screen, r, true);
   const PIXEL black = ColorValue(0, 0, 0);
   // The rows of the name and reference hold no black right of the needle,
@@ -210,9 +211,11 @@ TEST_F(TunerScreen, SpectrumAppearsOnlyOnceTheWindowIsFull) {
   calc_init(kWindowSize);
   for (int k = 0; k < kWindowSize / 2; k++) outbuf[k] = 1e9;
   const PIXEL green = ColorValue(0, 255, 0);
-  DrawTunerScreen(&screen, ValidReading("A ", 0, 5), false);
+  TunerReading r = ValidReading("A ", 0, 5);
+  r.Bands = OctaveBandLevels(MeterAdjust, r.BandLevel);
+  DrawTunerScreen(&screen, r, false);
   for (int j = 0; j < 8; j++) EXPECT_TRUE(SameAsMeter(30 + 25 * j, 257)) << j;
-  DrawTunerScreen(&screen, ValidReading("A ", 0, 5), true);
+  DrawTunerScreen(&screen, r, true);
   EXPECT_EQ(screen.GetPixel(30, 257), green);
 }
 
