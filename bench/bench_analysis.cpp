@@ -5,8 +5,8 @@
 #include <cmath>
 #include <vector>
 
-#include "tuner/analysis.h"
 #include "ratio_reporter.h"
+#include "tuner/analysis.h"
 #include "tuner/steady.h"
 
 #if !ZELVARO_POCKET
@@ -122,7 +122,8 @@ void BM_Fftw2(benchmark::State& state) {
     for (unsigned long i = 0; i < kLen; i++) in[i] = (block[i] - 128) * window[i];
     rfftw_one(plan, in.data(), hc.data());
     out[0] = hc[0] * hc[0];
-    for (unsigned long k = 1; k < kLen / 2; k++) out[k] = hc[k] * hc[k] + hc[kLen - k] * hc[kLen - k];
+    for (unsigned long k = 1; k < kLen / 2; k++)
+      out[k] = hc[k] * hc[k] + hc[kLen - k] * hc[kLen - k];
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }

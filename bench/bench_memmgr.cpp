@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "ratio_reporter.h"
 #include "common_code/salloc.h"
+#include "ratio_reporter.h"
 
 namespace {
 constexpr int kBlocks = 100000;

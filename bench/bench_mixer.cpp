@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "common_code/sound.h"
 #include "platform/backends/headless/headless.h"
 #include "ratio_reporter.h"
-#include "common_code/sound.h"
 
 namespace {
 
@@ -57,8 +57,8 @@ void MixOneSecond(benchmark::State& state, int sources) {
   }
   WaveOut_Leave();
   // Time spent per second of sound.
-  state.counters["per_sound_second"] =
-      benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_sound_second"] = benchmark::Counter(
+      1, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   WaveOut_Terminate();
 }
 

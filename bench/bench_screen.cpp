@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "common_code/button.h"
+#include "common_code/xdib.h"
 #include "platform/services/backend.h"
 #include "ratio_reporter.h"
 #include "screen_copy.h"
-#include "common_code/xdib.h"
 
 namespace {
 

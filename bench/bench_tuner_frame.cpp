@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "tuner/analysis.h"
-#include "tuner/app.h"
-#include "platform/services/backend.h"
+#include "common_code/xdib.h"
 #include "platform/backends/headless/headless.h"
+#include "platform/services/backend.h"
 #include "ratio_reporter.h"
 #include "screen_copy.h"
-#include "common_code/xdib.h"
+#include "tuner/analysis.h"
+#include "tuner/app.h"
 
 namespace {
 

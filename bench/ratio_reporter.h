@@ -40,7 +40,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
       }
       double ratio = n->second / d->second;
       std::printf("  %-48s %6.2f", r.Label.c_str(), ratio);
-      if (r.Target > 0) std::printf("   (target <= %.2f: %s)", r.Target, ratio <= r.Target ? "met" : "NOT met");
+      if (r.Target > 0)
+        std::printf("   (target <= %.2f: %s)", r.Target, ratio <= r.Target ? "met" : "NOT met");
       std::printf("\n");
     }
   }

@@ -54,11 +54,11 @@
 
 #include <string>
 
-#include "platform/winapi/gx.h"
 #include "common_code/particle.h"
-#include "platform/winapi/win32.h"
 #include "common_code/variant.h"
 #include "common_code/xdib.h"
+#include "platform/winapi/gx.h"
+#include "platform/winapi/win32.h"
 
 class TPocketPCWindow {
  public:

@@ -9,14 +9,13 @@
 // as used so that the chunk is never walked or released. Links of a node whose
 // leading signature is gone are never followed; what hangs behind them (the
 // rest of a hash bucket or free list) is given up rather than risked.
-#include "common_code/salloc.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "common_code/salloc.h"
 #include "platform/winapi/debugger.h"
 #include "platform/winapi/win32.h"
 
@@ -122,8 +121,8 @@ NodeHeader* MemMgr::CarveChunk(unsigned cbReq, int fPutOnFreeList) {
   return pNode;
 }
 
-void* MemMgr::Allocate(void* pExtern, size_t cbClientReq, const char* pszExpr,
-                       const char* pszFile, int iLine, NodeType Type) {
+void* MemMgr::Allocate(void* pExtern, size_t cbClientReq, const char* pszExpr, const char* pszFile,
+                       int iLine, NodeType Type) {
   if (cbClientReq >= kMaxClientReq) return nullptr;
   unsigned cbNode = (pExtern ? 0 : static_cast<unsigned>(cbClientReq)) + kNodeOverhead;
   cbNode += kNodeGranule - cbNode % kNodeGranule;
@@ -401,7 +400,8 @@ int MemMgr_Realloc(size_t cbElement, void** ppOld, unsigned* pcOld, unsigned cRe
   const uint64_t cAlloc = uint64_t{cReq} + std::max(cInc, 1u) - 1;
   if (cAlloc > UINT32_MAX || (cbElement && cAlloc > SIZE_MAX / cbElement)) return 0;
   const size_t cbNew = cbElement * cAlloc;
-  unsigned char* pNew = static_cast<unsigned char*>(MemMgr_Alloc(cbNew, "MemRealloc", pszFile, iLine));
+  unsigned char* pNew =
+      static_cast<unsigned char*>(MemMgr_Alloc(cbNew, "MemRealloc", pszFile, iLine));
   if (!pNew) return 0;
   // Without an old array every element is new, whatever *pcOld said.
   const size_t cbKept = *ppOld ? cbElement * cOld : 0;

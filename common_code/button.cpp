@@ -5,9 +5,9 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/winapi/gx.h"
 #include "common_code/particle.h"
 #include "common_code/shader.h"
+#include "platform/winapi/gx.h"
 
 Font buttonfont;
 

@@ -13,9 +13,9 @@
 #include <new>
 
 #include "common_code/dib.h"
+#include "common_code/xdib.h"
 #include "platform/services/pixels.h"
 #include "platform/winapi/alert.h"
-#include "common_code/xdib.h"
 
 GXDisplayProperties DisplayProperties = kPocket
                                             ? GXDisplayProperties{240, 320, 2, 480, 16, kfDirect565}
@@ -920,7 +920,8 @@ void CScreen::Fade(unsigned short colour, int step, bool in) {
   CDib picture;
   if (!CopyDib(&picture, this)) return;
   step = std::max(step, 1);
-  for (int c = 0;; c = static_cast<int>(std::min<long long>(255, static_cast<long long>(c) + step))) {
+  for (int c = 0;;
+       c = static_cast<int>(std::min<long long>(255, static_cast<long long>(c) + step))) {
     Clear(colour);
     picture.SetOpacity(static_cast<unsigned char>(in ? c : 255 - c));
     BitBlt(0, 0, W, H, &picture, 0, 0, kCopyBlend);

@@ -25,8 +25,8 @@ bool ParseWholeNumber(const char* text, long lo, long hi, Int* value) {
 // "<program>: <message>" and where to find help, on stderr; returns
 // `status`.
 inline int CommandLineError(const char* program, const std::string& message, int status) {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
-               message.c_str(), program);
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program, message.c_str(),
+               program);
   return status;
 }
 

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common_code/variant.h"
 #include "platform/winapi/gx.h"
 #include "platform/winapi/wingdi.h"
-#include "common_code/variant.h"
 
 typedef unsigned short PIXEL;
 

@@ -15,8 +15,8 @@
 
 #include "common_code/dib.h"
 #include "platform/services/byte_order.h"
-#include "platform/winapi/alert.h"
 #include "platform/services/files.h"
+#include "platform/winapi/alert.h"
 #include "platform/winapi/resources.h"
 
 namespace {

@@ -1,18 +1,17 @@
 // The program frame (PPCAPI.h): start-up, the window procedure, the main
 // loop with its frame clock, and the splash.
-#include "common_code/PPCAPI.h"
-
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "common_code/PPCAPI.h"
 #include "common_code/button.h"
-#include "platform/services/instance.h"
-#include "platform/winapi/mmsystem.h"
-#include "platform/services/sysinfo.h"
-#include "platform/winapi/wingdi.h"
 #include "common_code/shader.h"
 #include "common_code/sound.h"
+#include "platform/services/instance.h"
+#include "platform/services/sysinfo.h"
+#include "platform/winapi/mmsystem.h"
+#include "platform/winapi/wingdi.h"
 
 HINSTANCE hInst = nullptr;
 char ProgramPath[260] = "";
@@ -22,7 +21,8 @@ FrameOptions ProgramOptions;
 namespace {
 
 // Per-build constants.
-constexpr DWORD kFrameTime = kPocket ? 50 : 33;  // a frame is due once more than this has passed, ms
+constexpr DWORD kFrameTime =
+    kPocket ? 50 : 33;  // a frame is due once more than this has passed, ms
 constexpr float kParticleFrameTime = kPocket ? 50.0f : 33.0f;
 constexpr const char* kInstanceName = kPocket ? "zelvaro-pocket" : "zelvaro-desk";
 constexpr DWORD kDeskStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU;
@@ -42,7 +42,8 @@ void PocketSplash(CScreen& screen) {
   CDib* shown = &splash;
   if (splash.W < screen.W && turned.Create(splash.H, splash.W)) {
     for (int y = 0; y < splash.H; y++)
-      for (int x = 0; x < splash.W; x++) turned.SetPixel(splash.H - 1 - y, x, splash.GetPixel(x, y));
+      for (int x = 0; x < splash.W; x++)
+        turned.SetPixel(splash.H - 1 - y, x, splash.GetPixel(x, y));
     shown = &turned;
   }
   screen.BitBlt(0, 0, shown->W, shown->H, shown, 0, 0, kCopyBlock);
@@ -145,8 +146,7 @@ LRESULT DeskMessage(TPocketPCWindow& app, HWND hWnd, UINT message, WPARAM wParam
   return DefWindowProc(hWnd, message, wParam, lParam);
 }
 
-LRESULT PocketMessage(TPocketPCWindow& app, HWND hWnd, UINT message, WPARAM wParam,
-                      LPARAM lParam) {
+LRESULT PocketMessage(TPocketPCWindow& app, HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:
       app.bUpdate = 0;
@@ -215,10 +215,9 @@ int DeskMain(TPocketPCWindow& app, HINSTANCE hInstance) {
   RECT rc{0, 0, kScreenWidth, kScreenHeight};
   AdjustWindowRect(&rc, kDeskStyle, FALSE);
   const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-  HWND hwnd = CreateWindowEx(0, kFrameClassName, kFrameTitle, kDeskStyle,
-                             (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
-                             (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h, nullptr, nullptr,
-                             hInstance, &app);
+  HWND hwnd = CreateWindowEx(
+      0, kFrameClassName, kFrameTitle, kDeskStyle, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+      (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h, nullptr, nullptr, hInstance, &app);
   // The system's keyboard repeat is left as the user set it: held arrow
   // keys repeat at that pace.
   int status = 0;
@@ -314,7 +313,8 @@ void ShowSplash(CScreen& screen, const char* name) {
 
 LRESULT CALLBACK FrameWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CREATE) {
-    auto* app = static_cast<TPocketPCWindow*>(reinterpret_cast<CREATESTRUCT*>(lParam)->lpCreateParams);
+    auto* app =
+        static_cast<TPocketPCWindow*>(reinterpret_cast<CREATESTRUCT*>(lParam)->lpCreateParams);
     SetWindowLongPtr(hWnd, 0, reinterpret_cast<LONG_PTR>(app));
     if (!app) return -1;
     if constexpr (kPocket) {
@@ -346,8 +346,8 @@ int InitInstance(HINSTANCE hInstance, TPocketPCWindow& app) {
     case SingleInstance::kOther:
       return 0;
     case SingleInstance::kNoAnswer:
-      std::fprintf(stderr, "%s: another %s holds the lock %s and does not answer\n",
-                   kInstanceName, kInstanceName, g_Instance.LockPath().c_str());
+      std::fprintf(stderr, "%s: another %s holds the lock %s and does not answer\n", kInstanceName,
+                   kInstanceName, g_Instance.LockPath().c_str());
       return -1;
     default:
       break;

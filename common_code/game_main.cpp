@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "common_code/cmdline.h"
 #include "common_code/PPCAPI.h"
+#include "common_code/cmdline.h"
 #include "platform/services/backend.h"
 #include "platform/services/files.h"
 #include "platform/winapi/mmsystem.h"
@@ -60,7 +60,8 @@ const char kScaleOption[] =
     "                        within two thirds of the screen's height)\n";
 
 void PrintUsage() {
-  std::printf("Usage: %s [OPTIONS]\n\n%s\nOptions:\n", kProgram, kPocket ? kPocketAbout : kDeskAbout);
+  std::printf("Usage: %s [OPTIONS]\n\n%s\nOptions:\n", kProgram,
+              kPocket ? kPocketAbout : kDeskAbout);
   if constexpr (!kPocket) std::fputs(kScaleOption, stdout);
   std::printf(kOptions, kPocket ? "up to 19" : "up to 29");
   std::printf(

@@ -104,8 +104,10 @@ int Menu::Go(CScreen* screen, const char* title, const char* items, int flags) {
   const int w = r.right - r.left, h = r.bottom - r.top;
   const int cx = r.left + w / 2, cy = r.top + h / 2;
   if (flags & MENU_OPEN) {
-    for (int i = 1; i < w / 2; i += kZoomStep) Step(screen, background, cx - i, cy - 1, cx + i, cy + 1);
-    for (int i = 1; i < h / 2; i += kZoomStep) Step(screen, background, r.left, cy - i, r.right, cy + i);
+    for (int i = 1; i < w / 2; i += kZoomStep)
+      Step(screen, background, cx - i, cy - 1, cx + i, cy + 1);
+    for (int i = 1; i < h / 2; i += kZoomStep)
+      Step(screen, background, r.left, cy - i, r.right, cy + i);
   }
   int choice = 0;
   if (flags & MENU_WAIT) {
@@ -119,8 +121,10 @@ int Menu::Go(CScreen* screen, const char* title, const char* items, int flags) {
     choice = ba.WaitOnButtonPress();
   }
   if (flags & MENU_CLOSE) {
-    for (int i = h / 2; i > 0; i -= kZoomStep) Step(screen, background, r.left, cy - i, r.right, cy + i);
-    for (int i = w / 2; i >= 0; i -= kZoomStep) Step(screen, background, cx - i, cy - 1, cx + i, cy + 1);
+    for (int i = h / 2; i > 0; i -= kZoomStep)
+      Step(screen, background, r.left, cy - i, r.right, cy + i);
+    for (int i = w / 2; i >= 0; i -= kZoomStep)
+      Step(screen, background, cx - i, cy - 1, cx + i, cy + 1);
   }
   CopyDib(screen, &Screen);
   return choice >= 1 && choice <= NoItems ? Val[choice - 1] : 0;

@@ -49,8 +49,8 @@ class Menu {
   int Go(CScreen* screen, const char* title, const char* items, int flags);
 
   int NoItems = 0;
-  Font f2;      // the title's font
-  CDib tdib;    // spare
+  Font f2;    // the title's font
+  CDib tdib;  // spare
   ButtonArray ba;
   int StartY = 0;  // top of the first item button
   int StartX = 0;  // left of the item buttons

@@ -89,8 +89,8 @@ inline constexpr unsigned kNodeTrailer = 8;  // trailing signature and padding
 inline constexpr unsigned kNodeExtra = sizeof(NodeHeader) + kNodeTrailer - kNodeOverhead;
 static_assert(kNodeExtra % 16 == 0 && sizeof(MemChunk) % 16 == 0,
               "nodes must keep client blocks 16-byte aligned");
-static_assert(sizeof(void*) != 8 || (sizeof(NodeHeader) == 112 && kNodeExtra == 48 &&
-                                     sizeof(MemChunk) == 48),
+static_assert(sizeof(void*) != 8 ||
+                  (sizeof(NodeHeader) == 112 && kNodeExtra == 48 && sizeof(MemChunk) == 48),
               "the 64-bit layout described above");
 
 // Where a node's trailing signature lives. Only meaningful while the node's

@@ -20,9 +20,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/services/byte_order.h"
-#include "platform/services/audioconvert.h"
 #include "common_code/salloc.h"
+#include "platform/services/audioconvert.h"
+#include "platform/services/byte_order.h"
 
 WAVEOUTSTATE WaveOutState;
 WAVEOUTMIX WaveOutMix;
@@ -76,9 +76,8 @@ void WaveOut_Initialize() {
   S().heBufferDone = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   S().fStopThread = 0;
   S().fFeeding.store(1);
-  S().hThread = S().heBufferDone
-                    ? CreateThread(nullptr, 0, WaveOut_FeedThread, nullptr, 0, nullptr)
-                    : nullptr;
+  S().hThread = S().heBufferDone ? CreateThread(nullptr, 0, WaveOut_FeedThread, nullptr, 0, nullptr)
+                                 : nullptr;
   if (!S().hThread) S().fFeeding.store(0);
   S().fInitialized.store(1);
   Unlock();
@@ -163,18 +162,23 @@ BYTE ScaleToByte(int iAcc) {
   return static_cast<BYTE>(std::clamp(v, 0, 255));
 }
 
-short AddSaturated(short a, int b) {
-  return static_cast<short>(std::clamp(a + b, -32768, 32767));
-}
+short AddSaturated(short a, int b) { return static_cast<short>(std::clamp(a + b, -32768, 32767)); }
 
 // The sample format of a WAVE format's samples, when it is one we convert.
 bool SampleFormatOf(WORD wTag, WORD wBits, SampleFormat* pFormat) {
   if (wTag == WAVE_FORMAT_PCM) {
     switch (wBits) {
-      case 8: *pFormat = SampleFormat::U8; return true;
-      case 16: *pFormat = SampleFormat::S16; return true;
-      case 32: *pFormat = SampleFormat::S32; return true;
-      default: return false;
+      case 8:
+        *pFormat = SampleFormat::U8;
+        return true;
+      case 16:
+        *pFormat = SampleFormat::S16;
+        return true;
+      case 32:
+        *pFormat = SampleFormat::S32;
+        return true;
+      default:
+        return false;
     }
   }
   if (wTag == kWaveFormatIeeeFloat && wBits == 32) {
@@ -359,8 +363,9 @@ int WaveOut_Start(const WAVEOUTREQ* pReq) {
   if (!pReq) return 0;
   int fAccepted = 0;
   const WAVEFORMATEX& f = pReq->Format;
-  if (f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample == 8 && f.nSamplesPerSec == kWaveOutRate &&
-      (f.nChannels == 1 || f.nChannels == 2) && pReq->abData && pReq->cbData) {
+  if (f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample == 8 &&
+      f.nSamplesPerSec == kWaveOutRate && (f.nChannels == 1 || f.nChannels == 2) && pReq->abData &&
+      pReq->cbData) {
     WaveOut_Enter();
     if (S().hThread && WaveOut_Init(&f)) {
       WAVEOUTSOURCE* pSource = nullptr;
@@ -559,8 +564,7 @@ void WaveOut_WriteTarget(BYTE* pbTarget, unsigned cbTarget, int fTargetStereo) {
   const WAVEOUTMIX& m = WaveOutMix;
   std::memset(pbTarget, 128, cbTarget);
   if (m.cVolCurrent == 0) return;
-  const unsigned cSamples =
-      std::min({fTargetStereo ? cbTarget / 2 : cbTarget, m.cLeft, m.cRight});
+  const unsigned cSamples = std::min({fTargetStereo ? cbTarget / 2 : cbTarget, m.cLeft, m.cRight});
   for (unsigned i = 0; i < cSamples; i++) {
     if (fTargetStereo) {
       pbTarget[2 * i] = ScaleToByte(m.aLeft[i]);
@@ -656,7 +660,8 @@ int SOUND::Load(const void* pImage, unsigned cbImage) { return LoadWave(pImage, 
 int SOUND::LoadWave(const void* pImage, unsigned cbImage) {
   Free();
   const auto* p = static_cast<const BYTE*>(pImage);
-  if (!p || cbImage < 12 || platform::GetLE32(p) != FourCC("RIFF") || platform::GetLE32(p + 8) != FourCC("WAVE"))
+  if (!p || cbImage < 12 || platform::GetLE32(p) != FourCC("RIFF") ||
+      platform::GetLE32(p + 8) != FourCC("WAVE"))
     return 0;
   WAVEFORMATEX format{};
   int fHaveFormat = 0;
@@ -712,12 +717,11 @@ int SOUND::LoadWave(const WAVEFORMATEX* pFormat, const void* pSignal, unsigned c
   unsigned cb = cbSignalIn;
   int fAllocated = 0;
   const WORD nChannels = std::min<WORD>(f.nChannels, 2);
-  int fOk = (f.wBitsPerSample != 24 || Widen24To32(&f, &pData, &cb, &fAllocated)) &&
-            ConvertWave(&f, &pData, &cb, &fAllocated, f.nSamplesPerSec, f.wBitsPerSample,
-                        f.nChannels) &&
-            ConvertWave(&f, &pData, &cb, &fAllocated, kWaveOutRate, f.wBitsPerSample,
-                        f.nChannels) &&
-            ConvertWave(&f, &pData, &cb, &fAllocated, kWaveOutRate, 8, nChannels);
+  int fOk =
+      (f.wBitsPerSample != 24 || Widen24To32(&f, &pData, &cb, &fAllocated)) &&
+      ConvertWave(&f, &pData, &cb, &fAllocated, f.nSamplesPerSec, f.wBitsPerSample, f.nChannels) &&
+      ConvertWave(&f, &pData, &cb, &fAllocated, kWaveOutRate, f.wBitsPerSample, f.nChannels) &&
+      ConvertWave(&f, &pData, &cb, &fAllocated, kWaveOutRate, 8, nChannels);
   // Whole frames only.
   cb -= cb % f.nChannels;
   if (fOk && (cb == 0 || cb > kMaxSoundBytes)) fOk = 0;
@@ -851,13 +855,13 @@ void StopLoopedSound(int id) {
 
 #if !ZELVARO_POCKET
 const PCMSOUND PCM_SOUNDS[kSoundCount] = {
-    {100, "CLICK.WAV"},    {101, "TAP.WAV"},      {102, "BEEP.WAV"},     {103, "CHIME.WAV"},
-    {104, "POP.WAV"},      {105, "TICK.WAV"},     {106, "TOCK.WAV"},     {107, "BELL.WAV"},
-    {108, "BLIP.WAV"},     {109, "BUZZ.WAV"},     {110, "DING.WAV"},     {111, "DONG.WAV"},
-    {112, "ERROR.WAV"},    {113, "OPEN.WAV"},     {114, "CLOSE.WAV"},    {115, "SWOOSH.WAV"},
-    {116, "THUD.WAV"},     {117, "TUNED.WAV"},    {118, "SHARP.WAV"},    {119, "FLAT.WAV"},
-    {120, "METRO_HI.WAV"}, {121, "METRO_LO.WAV"}, {122, "A440.WAV"},     {123, "E_LOW.WAV"},
-    {124, "SLIDE.WAV"},    {125, "STRUM.WAV"},    {126, "PLUCK.WAV"},    {127, "FANFARE.WAV"},
+    {100, "CLICK.WAV"},    {101, "TAP.WAV"},      {102, "BEEP.WAV"},  {103, "CHIME.WAV"},
+    {104, "POP.WAV"},      {105, "TICK.WAV"},     {106, "TOCK.WAV"},  {107, "BELL.WAV"},
+    {108, "BLIP.WAV"},     {109, "BUZZ.WAV"},     {110, "DING.WAV"},  {111, "DONG.WAV"},
+    {112, "ERROR.WAV"},    {113, "OPEN.WAV"},     {114, "CLOSE.WAV"}, {115, "SWOOSH.WAV"},
+    {116, "THUD.WAV"},     {117, "TUNED.WAV"},    {118, "SHARP.WAV"}, {119, "FLAT.WAV"},
+    {120, "METRO_HI.WAV"}, {121, "METRO_LO.WAV"}, {122, "A440.WAV"},  {123, "E_LOW.WAV"},
+    {124, "SLIDE.WAV"},    {125, "STRUM.WAV"},    {126, "PLUCK.WAV"}, {127, "FANFARE.WAV"},
 };
 
 void PreLoadSounds(int iLevel) {

@@ -26,10 +26,10 @@
 #include <cstddef>
 #include <thread>
 
+#include "common_code/variant.h"
 #include "platform/winapi/mmsystem.h"
 #include "platform/winapi/resources.h"
 #include "platform/winapi/win32.h"
-#include "common_code/variant.h"
 
 enum SOUNDPLAYRULE { PLAY_ONCE = 0, PLAY_LOOPED = 1, PLAY_THEN_DESTROY = 2 };
 enum LOADBUFFERREQ { LBR_PRELOAD = 0, LBR_NORMAL = 1, LBR_FORCEPLAY = 2 };
@@ -93,10 +93,10 @@ struct WAVEOUTSTATE {
   int fStereo = 0;  // the device was opened with two channels
   int fStopThread = 0;
   HANDLE hThread = nullptr;
-  std::atomic<int> fFeeding{0};                // the feeder thread is in its loop
-  std::atomic<std::thread::id> idFeeder{};     // the feeder thread, once it runs
-  std::atomic<int> fDeviceLost{0};             // the device has gone; the feeder closes it
-  std::atomic<std::thread::id> idOwner{};      // thread holding cs, if any
+  std::atomic<int> fFeeding{0};             // the feeder thread is in its loop
+  std::atomic<std::thread::id> idFeeder{};  // the feeder thread, once it runs
+  std::atomic<int> fDeviceLost{0};          // the device has gone; the feeder closes it
+  std::atomic<std::thread::id> idOwner{};   // thread holding cs, if any
   unsigned cOwnerDepth = 0;
   // Ends the feeder thread and closes the device when the program ends.
   ~WAVEOUTSTATE();

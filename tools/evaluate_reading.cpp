@@ -40,8 +40,8 @@
 #include <string>
 #include <vector>
 
-#include "tuner/analysis.h"
 #include "platform/services/wavefile.h"
+#include "tuner/analysis.h"
 #include "tuner/reading.h"
 
 namespace {

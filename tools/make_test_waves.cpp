@@ -134,9 +134,8 @@ bool Bad(const std::string& out) {
     change(b);
     ok &= Write(out, name, b);
   };
-  for (size_t n : {size_t{0}, size_t{3}, size_t{8}, size_t{11}, size_t{12}, size_t{19},
-                   size_t{20}, size_t{35}, size_t{36}, size_t{43}, size_t{44}, size_t{100},
-                   base.size() - 1}) {
+  for (size_t n : {size_t{0}, size_t{3}, size_t{8}, size_t{11}, size_t{12}, size_t{19}, size_t{20},
+                   size_t{35}, size_t{36}, size_t{43}, size_t{44}, size_t{100}, base.size() - 1}) {
     ok &= Write(out, "truncated-at-" + std::to_string(n), Bytes(base.begin(), base.begin() + n));
   }
   broken("riff-id-wrong", [](Bytes& b) { b[3] = 'X'; });
@@ -144,7 +143,8 @@ bool Bad(const std::string& out) {
   broken("fmt-length-12", [](Bytes& b) { Set32(b, 16, 12); });
   broken("fmt-length-17", [](Bytes& b) { Set32(b, 16, 17); });
   broken("fmt-length-beyond-end", [](Bytes& b) { Set32(b, 16, static_cast<uint32_t>(b.size())); });
-  broken("data-length-beyond-end", [](Bytes& b) { Set32(b, 40, static_cast<uint32_t>(b.size() - 43)); });
+  broken("data-length-beyond-end",
+         [](Bytes& b) { Set32(b, 40, static_cast<uint32_t>(b.size() - 43)); });
   broken("data-length-max", [](Bytes& b) { Set32(b, 40, 0xFFFFFFFF); });
   broken("data-length-zero", [](Bytes& b) { Set32(b, 40, 0); });
   broken("tag-adpcm", [](Bytes& b) { Set16(b, 20, 2); });

@@ -118,8 +118,7 @@ void StageSse2(double* re, double* im, unsigned long n, unsigned long half, cons
 
 // Four butterflies at a time; needs half to be a multiple of 4.
 __attribute__((target("avx"))) void StageAvx(double* re, double* im, unsigned long n,
-                                             unsigned long half, const double* c,
-                                             const double* s) {
+                                             unsigned long half, const double* c, const double* s) {
   for (unsigned long b = 0; b < n; b += 2 * half) {
     double* ri = re + b;
     double* ii = im + b;
@@ -358,7 +357,9 @@ double* outbuf = nullptr;
 unsigned long outbuf_size = 0;
 _calc_peak* list = nullptr;
 
-int _calc_is_peak(int i, double* spectrum) { return spectrum[i] > spectrum[i - 1] && spectrum[i] > spectrum[i + 1]; }
+int _calc_is_peak(int i, double* spectrum) {
+  return spectrum[i] > spectrum[i - 1] && spectrum[i] > spectrum[i + 1];
+}
 
 int _calc_peak_in_range(int from, int to, double* spectrum) {
   for (int i = from; i <= to; i++)
@@ -451,11 +452,11 @@ double CalcExactValue(int bin, int rate, int len) {
 // =============================================================================
 
 namespace {
-constexpr long double kPeakShare = 0.01L;         // rule 3: share of the band maximum
-constexpr long double kMatchTolerance = 0.04L;    // subharmonic match, relative
+constexpr long double kPeakShare = 0.01L;       // rule 3: share of the band maximum
+constexpr long double kMatchTolerance = 0.04L;  // subharmonic match, relative
 constexpr int kSubharmonics = 10;
-constexpr long double kPowerFloor = 0.001L;       // rules 1 and 2
-constexpr int kMatchHalfWidth = 4;                // bins
+constexpr long double kPowerFloor = 0.001L;  // rules 1 and 2
+constexpr int kMatchHalfWidth = 4;           // bins
 constexpr double kThirdRatio = 1.25992105;
 constexpr double kFifthRatio = 1.498307077;
 constexpr long double kInverseFifth = 0.667419927030085L;
@@ -728,8 +729,8 @@ float Smoothing(float x) {
 
 #if !ZELVARO_POCKET
 
-void noise_gate(unsigned char* data, int len, int rate, int threshold, int hold_ms,
-                int release_ms, int attack_ms) {
+void noise_gate(unsigned char* data, int len, int rate, int threshold, int hold_ms, int release_ms,
+                int attack_ms) {
   if (threshold == 0 || !data) return;
 
   const long long hold = static_cast<long long>(hold_ms) * rate / 1000;
@@ -743,7 +744,9 @@ void noise_gate(unsigned char* data, int len, int rate, int threshold, int hold_
   long long quiet = 0;
   float gain = 1.0f;
 
-  auto scale = [&](int s) { return static_cast<unsigned char>(static_cast<int>((s - 128) * gain + 128)); };
+  auto scale = [&](int s) {
+    return static_cast<unsigned char>(static_cast<int>((s - 128) * gain + 128));
+  };
 
   for (int i = 0; i < len; i++) {
     int s = data[i];
@@ -795,8 +798,8 @@ void _tone_square() {
 
 void _tone_sine() {
   for (unsigned long i = 0; i < buflen; i++)
-    buffer[i] = static_cast<unsigned char>(
-        static_cast<int>(std::sin(i * kTwoPi / buflen) * ampl + 128));
+    buffer[i] =
+        static_cast<unsigned char>(static_cast<int>(std::sin(i * kTwoPi / buflen) * ampl + 128));
 }
 
 void _tone_triang() {
@@ -838,9 +841,15 @@ int tone(unsigned char* out, unsigned long len, double freq, int rate, int ampli
   ampl = static_cast<unsigned char>(amplitude > 127 ? 127 : (amplitude < 0 ? 0 : amplitude));
 
   switch (type) {
-    case 1: _tone_square(); break;
-    case 2: _tone_sine(); break;
-    default: _tone_triang(); break;
+    case 1:
+      _tone_square();
+      break;
+    case 2:
+      _tone_sine();
+      break;
+    default:
+      _tone_triang();
+      break;
   }
   for (unsigned long done = 0; done < len; done += buflen) {
     unsigned long n = len - done < buflen ? len - done : buflen;

@@ -34,14 +34,14 @@ int _fft_reverse_bits(unsigned int i);
 
 // Module state of the transform. The arrays are owned here; they are exposed
 // read-only in spirit so that tests can tell a rebuild from a reuse.
-extern unsigned long nn;     // length the tables were built for, 0 if none
-extern unsigned int lognn;   // log2(nn)
-extern double* window;       // nn analysis-window weights
+extern unsigned long nn;    // length the tables were built for, 0 if none
+extern unsigned int lognn;  // log2(nn)
+extern double* window;      // nn analysis-window weights
 #if !ZELVARO_POCKET
-extern double* rout;         // nn real parts (working array)
-extern double* iout;         // nn imaginary parts (working array)
-extern double* costable;     // nn/2 twiddle cosines
-extern double* sintable;     // nn/2 twiddle sines
+extern double* rout;               // nn real parts (working array)
+extern double* iout;               // nn imaginary parts (working array)
+extern double* costable;           // nn/2 twiddle cosines
+extern double* sintable;           // nn/2 twiddle sines
 extern unsigned int* bit_reverse;  // nn entries
 #endif
 
@@ -91,9 +91,9 @@ void calc_end();
 // being the strongest; a lone f1 is returned as it is; 0.0 when none.
 double SubharmonicSummation(double f1, double f2, double f3);
 
-extern double* outbuf;               // power spectrum of the last block
-extern unsigned long outbuf_size;    // block length outbuf was made for
-extern _calc_peak* list;             // kCalcPeakCount entries
+extern double* outbuf;             // power spectrum of the last block
+extern unsigned long outbuf_size;  // block length outbuf was made for
+extern _calc_peak* list;           // kCalcPeakCount entries
 
 // --- Note naming and smoothing ----------------------------------------------------
 
@@ -105,9 +105,9 @@ struct _note_type {
   double tolerance;  // set by the caller: Hz around the note reported as 0 cents
 };
 
-extern double ref_freq;           // 440.0
-extern const char* notes[13];     // "A ", "A#", ... "G#", "A "
-extern const char* blank;         // "  "
+extern double ref_freq;        // 440.0
+extern const char* notes[13];  // "A ", "A#", ... "G#", "A "
+extern const char* blank;      // "  "
 
 // Names `freq`: 0 on success (a frequency of 8 Hz or less gets `blank` and
 // -49 cents); -1 with the record unchanged when no semitone can be named
@@ -129,8 +129,8 @@ float Smoothing(float x);
 // when strictly inside 128 +- threshold; the gate closes after more than
 // hold_ms of quiet, fading over release_ms, and reopens over attack_ms.
 // A release or attack shorter than one sample acts at once.
-void noise_gate(unsigned char* data, int len, int rate, int threshold, int hold_ms,
-                int release_ms, int attack_ms);
+void noise_gate(unsigned char* data, int len, int rate, int threshold, int hold_ms, int release_ms,
+                int attack_ms);
 
 // Fills `len` bytes of `out` with a periodic waveform (type 1 square, 2 sine,
 // 3 triangle) of `freq` Hz at `rate` samples per second and peak deviation

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "tuner/analysis.h"
-#include "tuner/capturewatch.h"
 #include "common_code/cmdline.h"
 #include "platform/services/backend.h"
-#include "platform/winapi/mmsystem.h"
 #include "platform/services/wavefile.h"
+#include "platform/winapi/mmsystem.h"
+#include "tuner/analysis.h"
+#include "tuner/capturewatch.h"
 #include "tuner/prefs.h"
 #include "tuner/reading.h"
 #include "tuner/wavethreads.h"
@@ -192,8 +192,7 @@ bool PrintReading(const Options& opt, const TunerReading& r, double time) {
   if (opt.Json) {
     char note[40];
     if (named)
-      std::snprintf(note, sizeof note, "\"%s\",\"name\":\"%s\",\"octave\":%d", pitch, name,
-                    octave);
+      std::snprintf(note, sizeof note, "\"%s\",\"name\":\"%s\",\"octave\":%d", pitch, name, octave);
     else
       std::snprintf(note, sizeof note, "null,\"name\":null,\"octave\":null");
     return std::printf(

@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
-#include "tuner/analysis.h"
-#include "tuner/capturewatch.h"
 #include "common_code/menu.h"
 #include "platform/services/power.h"
+#include "tuner/analysis.h"
+#include "tuner/capturewatch.h"
 
 CWaveInThread waveIn;
 CWaveOutThread waveOut;
@@ -38,13 +38,13 @@ const SegmentColour SignalStrength[10] = {
 namespace {
 
 // Screen layout.
-constexpr int kArrowMargin = 15;       // arrows at (15, 15) and (225 - W/2, 15)
+constexpr int kArrowMargin = 15;  // arrows at (15, 15) and (225 - W/2, 15)
 constexpr int kNoteNameY = 48;
 constexpr int kReferenceY = 76;
 constexpr int kStatusY = 140;
 constexpr int kPivotX = 120, kPivotY = 117;
 constexpr int kNeedleLength = 80;
-constexpr int kNeedleWidth = 3;        // desk; the pocket draws one pixel
+constexpr int kNeedleWidth = 3;  // desk; the pocket draws one pixel
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr int kButtonY = 290;
 constexpr int kTriggerButtonX = 15, kExitButtonX = 125;  // both 100 x 20
@@ -119,10 +119,9 @@ constexpr int kIdleResetCalls = 200;
 // the square pocket screen.
 constexpr int kBaseline = 258, kMaxBar = 60;
 constexpr int kSquareBaseline = 219, kSquareMaxBar = 30;
-constexpr float kMarkerLimit = 4000.0f;      // no marker from here on
+constexpr float kMarkerLimit = 4000.0f;  // no marker from here on
 // Eight bars of kBandWidth + 1 pixels, kBandPitch apart from kBandLeft.
 constexpr int kBandLeft = 20, kBandPitch = 25, kBandWidth = 22;
-
 
 unsigned short Black() { return ColorValue(0, 0, 0); }
 
@@ -149,7 +148,8 @@ void CopyBackground(CDib* screen) {
 void DrawUnlitArrows(CDib* dib) {
   const int aw = Arrows.W / 2, ah = Arrows.H / 2;
   dib->BitBlt(kArrowMargin, kArrowMargin, aw, ah, &Arrows, 0, ah, kCopyTransparent);
-  dib->BitBlt(kScreenWidth - kArrowMargin - aw, kArrowMargin, aw, ah, &Arrows, 0, 0, kCopyTransparent);
+  dib->BitBlt(kScreenWidth - kArrowMargin - aw, kArrowMargin, aw, ah, &Arrows, 0, 0,
+              kCopyTransparent);
 }
 
 }  // namespace
@@ -243,7 +243,8 @@ void MyClass::ProgramEnd() {
 
 void SelectTrigger(CScreen* screen) {
   Menu menu;
-  const int choice = menu.Go(screen, "Trigger Level", "01Off,021,032,043", MENU_OPEN | MENU_WAIT | MENU_CLOSE);
+  const int choice =
+      menu.Go(screen, "Trigger Level", "01Off,021,032,043", MENU_OPEN | MENU_WAIT | MENU_CLOSE);
   if (choice > 0) {
     TriggerLevel = choice - 1;
     UpdateButtonBuffers();
@@ -320,7 +321,8 @@ void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull) {
     buttonfont.Print(screen, -1, kReferenceY, text, black, kCopySilhouette);
   }
   if (r.SharpLit) screen->BitBlt(sharpX, kArrowMargin, aw, ah, &Arrows, aw, 0, kCopyTransparent);
-  if (r.FlatLit) screen->BitBlt(kArrowMargin, kArrowMargin, aw, ah, &Arrows, aw, ah, kCopyTransparent);
+  if (r.FlatLit)
+    screen->BitBlt(kArrowMargin, kArrowMargin, aw, ah, &Arrows, aw, ah, kCopyTransparent);
 
   // 0 degrees points straight up, +90 right, -90 left.
   const double t = (180 - r.Angle) * kRadiansPerDegree;
@@ -341,8 +343,8 @@ void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull) {
 
   for (int i = 0; i < 10; i++) {
     const SegmentColour& c = SignalStrength[i];
-    unsigned short colour = i < r.Bars ? ColorValue(c.r, c.g, c.b)
-                                       : ColorValue(c.r >> 2, c.g >> 2, c.b >> 2);
+    unsigned short colour =
+        i < r.Bars ? ColorValue(c.r, c.g, c.b) : ColorValue(c.r >> 2, c.g >> 2, c.b >> 2);
     const int left = kSegmentLeft + kSegmentPitch * i;
     screen->Fill(left, kSegmentTop, left + kSegmentWidth, kSegmentBottom, colour);
   }
@@ -415,8 +417,8 @@ void DrawOctaveBands(CDib* dib, const double level[8], float notefreq, const cha
       if (name) {
         char text[16];
         WithoutTrailingBlanks(name, text, sizeof(text));
-        buttonfont.Print(dib, x0 + 20 - buttonfont.GetTextLength(text) / 2, B - M - 18, text,
-                         black, kCopySilhouette);
+        buttonfont.Print(dib, x0 + 20 - buttonfont.GetTextLength(text) / 2, B - M - 18, text, black,
+                         kCopySilhouette);
       }
     }
     dib->Fill(left, B + 1 - h, left + kBandWidth, B, j == selected ? red : green);

@@ -9,9 +9,9 @@
 #include "common_code/button.h"
 #include "common_code/dib.h"
 #include "common_code/font.h"
+#include "common_code/variant.h"
 #include "tuner/prefs.h"
 #include "tuner/reading.h"
-#include "common_code/variant.h"
 #include "tuner/wavethreads.h"
 
 // Command identifiers of the two buttons (the wParam of WM_COMMAND).
@@ -23,9 +23,9 @@ extern CWaveOutThread waveOut;  // playback object; the tuner never starts it
 extern ButtonArray buttons;     // trigger and exit
 extern Font font;               // "MENUFONT": the status line
 extern Font bigfont;            // "FONT3": the note name
-extern CDib Meter;              // the background ("METER", or "METER_SMALL" on a square pocket screen)
-extern CDib Arrows;             // the arrow sheet ("ARROWS"), four quadrants
-extern int AdjustMode;          // non-zero: the status line shows the adjustment
+extern CDib Meter;      // the background ("METER", or "METER_SMALL" on a square pocket screen)
+extern CDib Arrows;     // the arrow sheet ("ARROWS"), four quadrants
+extern int AdjustMode;  // non-zero: the status line shows the adjustment
 // Caption of the trigger button; the button keeps a pointer to it, so a new
 // caption shows at once. Holds "Trigger: OFF" and any level.
 extern char szTriggerLevel[24];

@@ -8,11 +8,11 @@
 #include "tuner/analysis.h"
 
 namespace {
-constexpr double kLowestNote = 60.0;    // Hz; below is no reading
-constexpr double kHighestNote = 4000.0; // Hz
+constexpr double kLowestNote = 60.0;     // Hz; below is no reading
+constexpr double kHighestNote = 4000.0;  // Hz
 constexpr double kDegreesPerCent = 2.25;
-constexpr int kArrowThreshold = 12;     // degrees; within it both arrows stay dark
-constexpr int kNeedleStop = 90;         // degrees
+constexpr int kArrowThreshold = 12;  // degrees; within it both arrows stay dark
+constexpr int kNeedleStop = 90;      // degrees
 }  // namespace
 
 int SignalLevel(const unsigned char* piece, int len) {
@@ -72,7 +72,8 @@ bool OctaveBandLevels(int meterAdjust, double level[8]) {
   int c = 0;
   const unsigned long bins = outbuf_size / 2;
   for (unsigned long k = 0; k < bins; k++) {
-    const long f = static_cast<long>(static_cast<unsigned long long>(k) * kSampleRate / outbuf_size);
+    const long f =
+        static_cast<long>(static_cast<unsigned long long>(k) * kSampleRate / outbuf_size);
     if (f > BinsOctave[c][1] && c < 7) c++;
     if (BinsOctave[c][0] <= f && f < BinsOctave[c][1]) {
       sum[c] += outbuf[k];
@@ -131,8 +132,8 @@ int ReadingStep(TunerState& state, PieceSource& source, const TunerSettings& set
 }
 
 bool ScientificName(const TunerReading& r, char* name, int size, int* octave) {
-  static const char* const kFromC[12] = {"C", "C#", "D", "D#", "E", "F",
-                                         "F#", "G", "G#", "A", "A#", "B"};
+  static const char* const kFromC[12] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                         "F#", "G",  "G#", "A",  "A#", "B"};
   if (!r.Name || std::strcmp(r.Name, blank) == 0) return false;
   // Note number with A 440 Hz = 69; `note` counts octaves from A to A.
   int m = r.Octave * 12 + r.Index + 69;

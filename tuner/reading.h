@@ -4,8 +4,8 @@
 // the returned reading; the terminal tuner prints it.
 #pragma once
 
-#include "tuner/steady.h"
 #include "common_code/variant.h"
+#include "tuner/steady.h"
 
 // Where the pieces come from: the capture thread, a recording, a script.
 class PieceSource {
@@ -30,43 +30,43 @@ struct TunerSettings {
   // (every second frame on the desk, every third on the pocket); 1 estimates
   // on every frame.
   int EstimateEvery = kPocket ? 3 : 2;
-  bool Steady = false;   // the steady reading (see SteadyEstimate)
+  bool Steady = false;  // the steady reading (see SteadyEstimate)
 };
 
 // State carried from one step to the next. A new object starts in the
 // filling phase with an empty window.
 struct TunerState {
   unsigned char wavebuffer[kWindowSize] = {};  // the analysis window
-  int bufferlen = 0;          // bytes of wavebuffer filled, grows to 4096
-  double LastFrequency = 0.0; // frequency shown by the previous frame
-  int Counter = 0;            // analysis counter
-  int Level = 0;              // signal level 0..128 of the last piece
-  SteadyState Steady;         // the steady reading's held note
+  int bufferlen = 0;                           // bytes of wavebuffer filled, grows to 4096
+  double LastFrequency = 0.0;                  // frequency shown by the previous frame
+  int Counter = 0;                             // analysis counter
+  int Level = 0;                               // signal level 0..128 of the last piece
+  SteadyState Steady;                          // the steady reading's held note
 };
 
 // The spectrum view's octave bands: integer frequencies lower <= f < upper,
 // in Hz.
 inline constexpr int BinsOctave[8][2] = {
-    {32, 64},    {65, 109},    {110, 219},   {220, 439},
-    {440, 879},  {880, 1759},  {1760, 3519}, {3520, 7040},
+    {32, 64},   {65, 109},   {110, 219},   {220, 439},
+    {440, 879}, {880, 1759}, {1760, 3519}, {3520, 7040},
 };
 
 struct TunerReading {
-  bool Steady = false;      // the window was full when this step began
-  bool Fresh = false;       // a new estimate was made this step
-  double Frequency = 0.0;   // estimate in Hz after the meter adjustment (0 if none)
-  bool Valid = false;       // in 60..4000 Hz and loud enough for the trigger
+  bool Steady = false;         // the window was full when this step began
+  bool Fresh = false;          // a new estimate was made this step
+  double Frequency = 0.0;      // estimate in Hz after the meter adjustment (0 if none)
+  bool Valid = false;          // in 60..4000 Hz and loud enough for the trigger
   const char* Name = nullptr;  // note name from the note table ("A ", "C#", or blanks)
-  int Index = 0;            // semitones above A, 0..12
-  int Octave = 0;           // octaves from A 440's octave (A at the top keeps the lower one)
-  int Cents = 0;            // deviation from the named note
-  float Nearest = 0.0f;     // frequency of the nearest equal-tempered note
-  int Level = 0;            // signal level 0..128
-  int Bars = 0;             // lit strength segments 0..10
-  int Angle = -90;          // needle angle in degrees, -90 (flat stop) .. 90
-  bool SharpLit = false;    // sharp arrow lit (angle beyond +12 degrees)
-  bool FlatLit = true;      // flat arrow lit (angle beyond -12 degrees)
-  char Status[32] = {};     // status line text
+  int Index = 0;               // semitones above A, 0..12
+  int Octave = 0;              // octaves from A 440's octave (A at the top keeps the lower one)
+  int Cents = 0;               // deviation from the named note
+  float Nearest = 0.0f;        // frequency of the nearest equal-tempered note
+  int Level = 0;               // signal level 0..128
+  int Bars = 0;                // lit strength segments 0..10
+  int Angle = -90;             // needle angle in degrees, -90 (flat stop) .. 90
+  bool SharpLit = false;       // sharp arrow lit (angle beyond +12 degrees)
+  bool FlatLit = true;         // flat arrow lit (angle beyond -12 degrees)
+  char Status[32] = {};        // status line text
   // The power of each octave band of the last spectrum, in dB from -100 to
   // 0 (full scale), the meter adjustment applied; set when Bands is.
   bool Bands = false;

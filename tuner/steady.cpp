@@ -177,8 +177,8 @@ Fundamental Decide(const View& v, const OctaveBias& bias) {
     double own = 0;
     for (int m = 1; m <= kMaxHarmonic && m * c <= top; m++) {
       if ((m * chosen) % h == 0) continue;
-      const double a = PartialAt(
-          v, m * c, m == 1 ? std::max(kReach, c * kFirstReach / v.BinHz) : kReach, &k);
+      const double a =
+          PartialAt(v, m * c, m == 1 ? std::max(kReach, c * kFirstReach / v.BinHz) : kReach, &k);
       if (a <= 0) continue;
       const double at = PeakFrequency(v, k);
       if (a > image || !NearerFolded(at, std::fabs(at - m * c), above, rate, kFoldedReach * fs))
@@ -357,10 +357,9 @@ double SteadyEstimate(SteadyState& s, double raw, const double* power, int bins,
   if (s.Note != 0 && (s.Age > 1 || s.Agreed) && note != s.Note && (note - s.Note) % 12 == 0 &&
       s.Pending != note) {
     const bool withRaw = moved && note == rawNote;
-    const bool follow =
-        note > s.Note
-            ? heldGone || Lately(v, window, length, held, f) < (withRaw ? kFading : kStillSounding)
-            : withRaw;
+    const bool follow = note > s.Note ? heldGone || Lately(v, window, length, held, f) <
+                                                        (withRaw ? kFading : kStillSounding)
+                                      : withRaw;
     if (!follow) {
       s.Pending = note;
       return held;

@@ -13,9 +13,9 @@
 // is ever killed.
 #pragma once
 
+#include "common_code/variant.h"
 #include "platform/winapi/mmsystem.h"
 #include "platform/winapi/win32.h"
-#include "common_code/variant.h"
 
 enum _WAVE_IN_EVENT {
   WAVE_IN_DATA = 1,         // a finished block was copied into the ring
@@ -57,8 +57,8 @@ class WaveThreadBase {
 
   // Init's checks and storing; the caller holds the lock. 1, or 0 with
   // nothing changed.
-  int Configure(int priority, unsigned short bufferCount, DWORD bufferSize,
-                unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample);
+  int Configure(int priority, unsigned short bufferCount, DWORD bufferSize, unsigned short channels,
+                DWORD samplesPerSec, unsigned short bitsPerSample);
   void SetWorkerPriority(int priority);
   // Frees the block memory, the ring and the headers.
   void FreeBuffers();

@@ -11,11 +11,16 @@
 namespace {
 SDL_AudioFormat ToSdl(SampleFormat f) {
   switch (f) {
-    case SampleFormat::U8: return AUDIO_U8;
-    case SampleFormat::S8: return AUDIO_S8;
-    case SampleFormat::S16: return AUDIO_S16LSB;
-    case SampleFormat::S32: return AUDIO_S32LSB;
-    case SampleFormat::F32: return AUDIO_F32LSB;
+    case SampleFormat::U8:
+      return AUDIO_U8;
+    case SampleFormat::S8:
+      return AUDIO_S8;
+    case SampleFormat::S16:
+      return AUDIO_S16LSB;
+    case SampleFormat::S32:
+      return AUDIO_S32LSB;
+    case SampleFormat::F32:
+      return AUDIO_F32LSB;
   }
   return AUDIO_U8;
 }
@@ -28,10 +33,13 @@ bool Supported(const AudioFormat& f) {
 int BytesPerSample(SampleFormat f) {
   switch (f) {
     case SampleFormat::U8:
-    case SampleFormat::S8: return 1;
-    case SampleFormat::S16: return 2;
+    case SampleFormat::S8:
+      return 1;
+    case SampleFormat::S16:
+      return 2;
     case SampleFormat::S32:
-    case SampleFormat::F32: return 4;
+    case SampleFormat::F32:
+      return 4;
   }
   return 1;
 }
@@ -41,8 +49,9 @@ namespace {
 // Frames out for `frames` frames in.
 size_t FramesOut(size_t frames, const AudioFormat& from, const AudioFormat& to) {
   if (from.Rate == to.Rate) return frames;
-  unsigned __int128 scaled = static_cast<unsigned __int128>(frames) * static_cast<unsigned>(to.Rate) +
-                             static_cast<unsigned>(from.Rate) / 2;
+  unsigned __int128 scaled =
+      static_cast<unsigned __int128>(frames) * static_cast<unsigned>(to.Rate) +
+      static_cast<unsigned>(from.Rate) / 2;
   scaled /= static_cast<unsigned>(from.Rate);
   return scaled > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(scaled);
 }

@@ -47,7 +47,7 @@ class AudioConverter {
 
   AudioFormat m_From, m_To;
   size_t m_FrameBytes = 1;
-  void* m_Stream = nullptr;  // the SDL_AudioStream
+  void* m_Stream = nullptr;             // the SDL_AudioStream
   std::vector<unsigned char> m_Staged;  // input short of a whole slice
   std::vector<unsigned char> m_Output;
   size_t m_BytesIn = 0;

@@ -88,8 +88,8 @@ enum class AudioDirection { Capture, Playback };
 // Writes `len` bytes of a generated recording, from byte `offset` on (counted
 // from the opening of the device), in `format`. Called from the device's own
 // thread.
-using CaptureGenerator =
-    std::function<void(const StreamFormat& format, uint64_t offset, unsigned char* out, size_t len)>;
+using CaptureGenerator = std::function<void(const StreamFormat& format, uint64_t offset,
+                                            unsigned char* out, size_t len)>;
 
 // Pixel formats of a display: the ffFormat bits of the display properties
 // record.

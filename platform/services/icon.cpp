@@ -2,6 +2,7 @@
 #include "platform/services/icon.h"
 
 #include <cstdint>
+
 #include "platform/services/byte_order.h"
 
 namespace {
@@ -26,8 +27,10 @@ bool DecodeImage(const unsigned char* image, size_t bytes, platform::DisplayIcon
   if (width < 1 || width > 256 || doubled < 2 || doubled > 512 || doubled % 2) return false;
   const int height = doubled / 2;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return false;
-  if (bits > 8) colours = 0;
-  else if (colours == 0 || colours > (1u << bits)) colours = 1u << bits;
+  if (bits > 8)
+    colours = 0;
+  else if (colours == 0 || colours > (1u << bits))
+    colours = 1u << bits;
 
   const uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
   const uint64_t maskStride = (static_cast<uint64_t>(width) + 31) / 32 * 4;

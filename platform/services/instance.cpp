@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int kConnectTries = 60;     // every 50 ms: three seconds for the first to listen
+constexpr int kConnectTries = 60;      // every 50 ms: three seconds for the first to listen
 constexpr int kReplyTimeoutMs = 2000;  // for the answer to a request
 constexpr int kRequestTimeoutMs = 1000;
 

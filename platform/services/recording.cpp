@@ -41,8 +41,8 @@ bool LoopedRecording::Load(const std::string& path, std::string* error) {
   return true;
 }
 
-void LoopedRecording::Fill(const platform::StreamFormat& format, uint64_t offset, unsigned char* out,
-                           size_t len) {
+void LoopedRecording::Fill(const platform::StreamFormat& format, uint64_t offset,
+                           unsigned char* out, size_t len) {
   const std::vector<unsigned char>& mono = AtRate(format.Rate);
   const uint64_t frameBytes = static_cast<uint64_t>(format.FrameBytes());
   if (frameBytes == 0 || mono.empty()) {

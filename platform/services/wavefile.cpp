@@ -12,8 +12,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/services/byte_order.h"
 #include "platform/services/audioconvert.h"
+#include "platform/services/byte_order.h"
 
 namespace {
 constexpr uint16_t kFormatPcm = 1;
@@ -48,15 +48,18 @@ double Sample(const unsigned char* p, int bits, bool is_float) {
     return d;
   }
   switch (bits) {
-    case 8: return (p[0] - 128) / 128.0;
-    case 16: return static_cast<int16_t>(GetLE16(p)) / 32768.0;
+    case 8:
+      return (p[0] - 128) / 128.0;
+    case 16:
+      return static_cast<int16_t>(GetLE16(p)) / 32768.0;
     case 24: {
       int32_t v = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
                                        static_cast<uint32_t>(p[1]) << 16 |
                                        static_cast<uint32_t>(p[2]) << 24);
       return (v >> 8) / 8388608.0;
     }
-    default: return static_cast<int32_t>(GetLE32(p)) / 2147483648.0;
+    default:
+      return static_cast<int32_t>(GetLE32(p)) / 2147483648.0;
   }
 }
 
@@ -72,7 +75,8 @@ struct Position {
   bool Skip(uint64_t n) {
     if (Regular) {
       const uint64_t at = Offset();
-      return at <= Size && n <= Size - at && fseeko(File, static_cast<off_t>(at + n), SEEK_SET) == 0;
+      return at <= Size && n <= Size - at &&
+             fseeko(File, static_cast<off_t>(at + n), SEEK_SET) == 0;
     }
     unsigned char buf[4096];
     while (n > 0) {
@@ -124,8 +128,8 @@ bool WaveReader::Open(const std::string& path, int rate, std::string* error) {
 bool WaveReader::ReadHeader(std::string* error) {
   Position at{m_File, m_Regular, m_Size};
   unsigned char head[12];
-  if (std::fread(head, 1, sizeof head, m_File) != sizeof head || std::memcmp(head, "RIFF", 4) != 0 ||
-      std::memcmp(head + 8, "WAVE", 4) != 0)
+  if (std::fread(head, 1, sizeof head, m_File) != sizeof head ||
+      std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
     return Fail(error, "not a RIFF WAVE file");
 
   unsigned char fmt[40] = {};
@@ -152,7 +156,8 @@ bool WaveReader::ReadHeader(std::string* error) {
       // The audio is read from here once the format is known.
       if (have_fmt) break;
       if (!m_Regular)
-        return Fail(error, "the format chunk follows the audio, which only a file (not a pipe) allows");
+        return Fail(error,
+                    "the format chunk follows the audio, which only a file (not a pipe) allows");
       data_at = at.Offset();
       // A data chunk cut short ends the file: the format is not after it.
       if (!at.Skip(len)) break;
@@ -237,7 +242,8 @@ bool WaveReader::Fill() {
   for (size_t f = 0; f < frames; f++) {
     const unsigned char* frame = m_Raw.data() + f * static_cast<size_t>(m_BlockAlign);
     double sum = 0;
-    for (int c = 0; c < m_Info.Channels; c++) sum += Sample(frame + c * bytes, m_Info.Bits, m_Info.Float);
+    for (int c = 0; c < m_Info.Channels; c++)
+      sum += Sample(frame + c * bytes, m_Info.Bits, m_Info.Float);
     m_Mono[f] = static_cast<float>(sum / m_Info.Channels);
   }
   m_Raw.erase(m_Raw.begin(), m_Raw.begin() + static_cast<long>(frames * m_BlockAlign));

@@ -10,9 +10,9 @@
 
 struct WaveFileInfo {
   int Channels = 0;
-  int Rate = 0;          // samples per second per channel
-  int Bits = 0;          // bits per sample
-  bool Float = false;    // IEEE float samples (else integer PCM)
+  int Rate = 0;        // samples per second per channel
+  int Bits = 0;        // bits per sample
+  bool Float = false;  // IEEE float samples (else integer PCM)
   // Sample frames of audio: those the data chunk claims, or in a regular
   // file cut short, those it holds.
   size_t Frames = 0;
@@ -65,20 +65,20 @@ class WaveReader {
   bool ReadHeader(std::string* error);
 
   FILE* m_File = nullptr;
-  bool m_Regular = false;    // a regular file, whose size is known
+  bool m_Regular = false;  // a regular file, whose size is known
   uint64_t m_Size = 0;
   int m_Rate = 0;
   WaveFileInfo m_Info;
   int m_BlockAlign = 0;
-  size_t m_Claimed = 0;      // frames the data chunk claims
-  uint64_t m_DataLeft = 0;   // bytes of the data chunk not read yet
+  size_t m_Claimed = 0;     // frames the data chunk claims
+  uint64_t m_DataLeft = 0;  // bytes of the data chunk not read yet
   size_t m_FramesRead = 0;
-  bool m_Ended = false;      // no more input; the conversion is finished
+  bool m_Ended = false;  // no more input; the conversion is finished
   std::string m_Error;
-  std::vector<unsigned char> m_Raw;    // bytes read, up to a partial frame
-  std::vector<float> m_Mono;           // mixed-down frames for the converter
+  std::vector<unsigned char> m_Raw;  // bytes read, up to a partial frame
+  std::vector<float> m_Mono;         // mixed-down frames for the converter
   std::unique_ptr<AudioConverter> m_Converter;
-  size_t m_Taken = 0;                  // of the converter's output
+  size_t m_Taken = 0;  // of the converter's output
 };
 
 // Reads a whole WAVE file (as WaveReader) into `samples`. False with a

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/winapi/alert.h"
 #include "platform/services/backend.h"
+#include "platform/winapi/alert.h"
 #include "platform/winapi/internal/win32_kernel.h"
 #include "platform/winapi/wingdi.h"
 

@@ -245,8 +245,8 @@ UINT DeviceCount(platform::AudioDirection direction) {
   return static_cast<UINT>(n);
 }
 
-MMRESULT Open(platform::AudioDirection direction, HANDLE* out, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
-              DWORD_PTR instance, DWORD flags) {
+MMRESULT Open(platform::AudioDirection direction, HANDLE* out, UINT deviceId,
+              LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
   if (!out) return Fail(MMSYSERR_INVALPARAM);
   *out = nullptr;
   const DWORD kind = flags & CALLBACK_TYPEMASK;
@@ -275,9 +275,8 @@ MMRESULT Open(platform::AudioDirection direction, HANDLE* out, UINT deviceId, LP
     std::shared_ptr<LoopedRecording> recording = choice.Recording;
     dev->Stream = backend.OpenGeneratedCapture(
         dev->Format,
-        [recording](const platform::StreamFormat& f, uint64_t offset, unsigned char* o, size_t len) {
-          recording->Fill(f, offset, o, len);
-        },
+        [recording](const platform::StreamFormat& f, uint64_t offset, unsigned char* o,
+                    size_t len) { recording->Fill(f, offset, o, len); },
         *dev, &error);
   } else if (direction == kCapture) {
     int id = choice.What == CaptureChoice::kDevice ? choice.Device : static_cast<int>(deviceId);
@@ -295,7 +294,8 @@ MMRESULT Open(platform::AudioDirection direction, HANDLE* out, UINT deviceId, LP
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT Prepare(HANDLE h, platform::AudioDirection direction, LPWAVEHDR hdr, UINT size, bool prepare) {
+MMRESULT Prepare(HANDLE h, platform::AudioDirection direction, LPWAVEHDR hdr, UINT size,
+                 bool prepare) {
   auto dev = Find(h, direction);
   if (!dev) return Fail(MMSYSERR_INVALHANDLE);
   if (!hdr || size < sizeof(WAVEHDR)) return Fail(MMSYSERR_INVALPARAM);
@@ -402,8 +402,8 @@ bool ChooseCaptureDevice(UINT deviceId, std::string* error) {
   if (deviceId >= count) {
     if (error)
       *error = count == 0 ? "no audio capture device: " + t_WaveError
-                          : "no capture device with id " + std::to_string(deviceId) + " (ids 0 to " +
-                                std::to_string(count - 1) + ")";
+                          : "no capture device with id " + std::to_string(deviceId) +
+                                " (ids 0 to " + std::to_string(count - 1) + ")";
     return false;
   }
   std::lock_guard<std::mutex> lk(g_ChoiceMutex);

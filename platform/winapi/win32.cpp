@@ -12,8 +12,8 @@
 
 #include "platform/services/backend.h"
 #include "platform/services/icon.h"
-#include "platform/winapi/resources.h"
 #include "platform/winapi/internal/win32_kernel.h"
+#include "platform/winapi/resources.h"
 
 using namespace platform::kernel;
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tuner/analysis.h"
 #include "support/wav.h"
+#include "tuner/analysis.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ TEST_F(Estimator, ListKeepsTheStrongestPeaksInAscendingOrder) {
 TEST_F(Estimator, StrongestBinOfTheBandNeedNotBeAPeak) {
   BlankSpectrum();
   for (int i = 30; i < 2048; i++) outbuf[i] = i;  // rising to the top of the band
-  outbuf[1500] = 1510.0;  // one bump on the way up
+  outbuf[1500] = 1510.0;                          // one bump on the way up
   EXPECT_EQ(CalcPeaks(kRate, kLen), 2047);
   EXPECT_EQ(list[kCalcPeakCount - 1].bin, 2047);  // above the zero entry 2048
   EXPECT_EQ(list[kCalcPeakCount - 2].bin, 1500);

@@ -181,8 +181,7 @@ TEST_F(SteadyHold, TheTailOfTheNoteBeforeIsNotTheNewOnesFundamental) {
   const std::vector<double> partials = {1, 0.6, 0.4, 0.3};
   for (int i = 0; i < 3; i++) Listen(Window().Tone(262, partials));
   const int change = Window::kLength * 4 / 10;
-  EXPECT_NEAR(Listen(Window().Tone(262, partials, 0, change).Tone(393, partials, change)), 393,
-              1);
+  EXPECT_NEAR(Listen(Window().Tone(262, partials, 0, change).Tone(393, partials, change)), 393, 1);
 }
 
 TEST_F(SteadyHold, CentsAreAveragedWithinTheNoteAndStartAfreshOnANewOne) {

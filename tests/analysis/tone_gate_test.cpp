@@ -55,8 +55,8 @@ TEST(NoiseGate, RampsShorterThanOneSampleActAtOnce) {
 TEST(Tone, SquareSineAndTriangle) {
   std::vector<unsigned char> sq(16);
   ASSERT_EQ(tone(sq.data(), 16, 1000, 8000, 100, 1), 0);
-  EXPECT_EQ(sq, (std::vector<unsigned char>{228, 228, 228, 228, 28, 28, 28, 28, 228, 228, 228,
-                                            228, 28, 28, 28, 28}));
+  EXPECT_EQ(sq, (std::vector<unsigned char>{228, 228, 228, 228, 28, 28, 28, 28, 228, 228, 228, 228,
+                                            28, 28, 28, 28}));
 
   std::vector<unsigned char> sine(10);
   ASSERT_EQ(tone(sine.data(), 10, 1000, 8000, 100, 2), 0);
@@ -64,8 +64,8 @@ TEST(Tone, SquareSineAndTriangle) {
 
   std::vector<unsigned char> tri(16);
   ASSERT_EQ(tone(tri.data(), 16, 500, 8000, 100, 3), 0);  // period 16, step 25
-  EXPECT_EQ(tri, (std::vector<unsigned char>{128, 153, 178, 203, 203, 178, 153, 128, 103, 78,
-                                             53, 28, 53, 78, 103, 128}));
+  EXPECT_EQ(tri, (std::vector<unsigned char>{128, 153, 178, 203, 203, 178, 153, 128, 103, 78, 53,
+                                             28, 53, 78, 103, 128}));
 }
 
 TEST(Tone, AmplitudeIsLimitedTo127) {
@@ -78,12 +78,12 @@ TEST(Tone, AmplitudeIsLimitedTo127) {
 TEST(Tone, RefusalsLeaveTheOutputUntouched) {
   std::vector<unsigned char> out(16, 7);
   EXPECT_EQ(tone(out.data(), 16, 1000, 8000, 100, 4), -1);
-  EXPECT_EQ(tone(out.data(), 16, 9000, 8000, 100, 1), -1);   // period below one sample
+  EXPECT_EQ(tone(out.data(), 16, 9000, 8000, 100, 1), -1);  // period below one sample
   EXPECT_EQ(tone(out.data(), 16, 0, 8000, 100, 2), -1);
   EXPECT_EQ(tone(out.data(), 16, -50, 8000, 100, 2), -1);
   EXPECT_EQ(tone(out.data(), 16, 1e-9, 8000, 100, 2), -1);  // absurdly long period
   EXPECT_EQ(out, std::vector<unsigned char>(16, 7));
-  EXPECT_EQ(tone(out.data(), 16, 8000, 8000, 100, 1), 0);   // one-sample period
+  EXPECT_EQ(tone(out.data(), 16, 8000, 8000, 100, 1), 0);  // one-sample period
 }
 
 }  // namespace

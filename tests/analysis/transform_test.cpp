@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "tuner/analysis.h"
 #include "support/wav.h"
+#include "tuner/analysis.h"
 
 namespace {
 

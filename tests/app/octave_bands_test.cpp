@@ -5,9 +5,9 @@
 
 #include <cmath>
 
+#include "support/pixel_format.h"
 #include "tuner/analysis.h"
 #include "tuner/app.h"
-#include "support/pixel_format.h"
 
 namespace {
 

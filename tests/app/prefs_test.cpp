@@ -2,6 +2,8 @@
 // values, a save that cannot damage the file, and the taking over of an
 // earlier version's file in the current folder (where the file lives is
 // the whole-program tests' part).
+#include "tuner/prefs.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 #include <climits>
 #include <vector>
 
-#include "tuner/prefs.h"
 #include "support/private_folders.h"
 #include "support/process.h"
 #include "support/wav.h"
@@ -102,7 +103,7 @@ TEST_F(Prefs, FailedSaveLeavesNoTemporaryFileAndNoDamage) {
   EXPECT_FALSE(WritePrefsTo(path));
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("PREFS.DAT"), std::string::npos) << err;
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   // Only the folder itself is left behind.
@@ -121,11 +122,11 @@ TEST_F(Prefs, AnEarlierVersionsFileInTheCurrentFolderIsTakenOverOnlyWhenItIsSoun
   } cases[] = {
       {{2, 0, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF}, true},
       {{0, 0, 0, 0, 100, 0, 0, 0}, true},
-      {{2, 0, 0, 0, 0xF6, 0xFF, 0xFF}, false},        // short
+      {{2, 0, 0, 0, 0xF6, 0xFF, 0xFF}, false},           // short
       {{2, 0, 0, 0, 0xF6, 0xFF, 0xFF, 0xFF, 0}, false},  // long
-      {{4, 0, 0, 0, 0, 0, 0, 0}, false},              // no such trigger level
-      {{1, 0, 0, 0, 0x65, 0, 0, 0}, false},           // adjustment 101
-      {{1, 0, 0, 0, 0x9B, 0xFF, 0xFF, 0xFF}, false},  // adjustment -101
+      {{4, 0, 0, 0, 0, 0, 0, 0}, false},                 // no such trigger level
+      {{1, 0, 0, 0, 0x65, 0, 0, 0}, false},              // adjustment 101
+      {{1, 0, 0, 0, 0x9B, 0xFF, 0xFF, 0xFF}, false},     // adjustment -101
   };
   for (const Case& c : cases) {
     std::remove(usual.c_str());
@@ -174,10 +175,10 @@ TEST_F(Prefs, TheSaveKeepsPermissionsFollowsNothingPlantedAndLeavesAnUnchangedFi
   EXPECT_EQ(ReadFile(path), (Bytes{1, 0, 0, 0, 5, 0, 0, 0}));
   EXPECT_EQ(ReadFile(victim), Bytes(100, 'v'));
   EXPECT_EQ(modeOf(path), 0604u);
-  EXPECT_EQ(testing_support::RunCommand("ls -A " + testing_support::ShellQuote(dir.Path()) +
-                                        " | wc -l")
-                .Out,
-            "3\n");  // PREFS.DAT, the victim and the planted link: no temporary file
+  EXPECT_EQ(
+      testing_support::RunCommand("ls -A " + testing_support::ShellQuote(dir.Path()) + " | wc -l")
+          .Out,
+      "3\n");  // PREFS.DAT, the victim and the planted link: no temporary file
 
   // The same settings again: the very same file stays.
   const auto inode = inodeOf(path);

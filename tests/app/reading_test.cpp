@@ -1,5 +1,7 @@
 // The reading step: the two phases, the estimate's rhythm, validity, the
 // needle and arrows, the strength bar and the status line.
+#include "tuner/reading.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tuner/analysis.h"
-#include "tuner/reading.h"
 #include "support/wav.h"
+#include "tuner/analysis.h"
 
 namespace {
 
@@ -205,7 +206,7 @@ TEST_F(Reading, NeedleAngleAndArrows) {
     double cents;
     int angle;
     bool sharp, flat;
-  } cases[] = {{5, 11, false, false},  {6, 13, true, false},   {50 - 1, 90, true, false},
+  } cases[] = {{5, 11, false, false},   {6, 13, true, false},   {50 - 1, 90, true, false},
                {-5, -11, false, false}, {-6, -13, false, true}, {-20, -45, false, true},
                {0, 0, false, false}};
   for (const Case& c : cases) {
@@ -225,7 +226,7 @@ TEST_F(Reading, ScientificPitchNotation) {
     double f;
     const char* name;
     int octave;
-  } cases[] = {{440.0, "A", 4}, {261.63, "C", 4}, {82.41, "E", 2}, {870.0, "A", 5},
+  } cases[] = {{440.0, "A", 4}, {261.63, "C", 4}, {82.41, "E", 2},   {870.0, "A", 5},
                {110.0, "A", 2}, {246.94, "B", 3}, {466.16, "A#", 4}, {4000.0, "B", 7}};
   for (const Case& c : cases) {
     DescribeReading(c.f, 128, false, settings, r);

@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "tuner/analysis.h"
-#include "tuner/app.h"
 #include "common_code/menu.h"
-#include "platform/services/power.h"
 #include "common_code/shader.h"
+#include "platform/services/power.h"
 #include "support/golden.h"
 #include "support/headless.h"
 #include "support/private_folders.h"
 #include "support/queued_audio.h"
 #include "support/wav.h"
+#include "tuner/analysis.h"
+#include "tuner/app.h"
 
 namespace {
 
@@ -346,7 +346,7 @@ TEST_F(TunerApp, WithoutACaptureDeviceFramesShowSilenceAndOneIsTriedEveryTwoSeco
   game.screen.Clear(ColorValue(0, 0, 255));
   PaintFor(3000);
   EXPECT_EQ(headless::CaptureStatsOf(refused).Opens, 0);  // refusals are not counted
-  EXPECT_EQ(Tuner.bufferlen, kWindowSize);  // filled with silence
+  EXPECT_EQ(Tuner.bufferlen, kWindowSize);                // filled with silence
   EXPECT_TRUE(ShowsNoReading());
   // The buttons are there to be used (the trigger button's face, not the blue).
   EXPECT_NE(game.screen.GetPixel(65, 300), ColorValue(0, 0, 255));
@@ -438,7 +438,8 @@ TEST_F(TunerApp, FramesDrawTheTunerOnceCaptureDeliversAudio) {
 // A recording whose every byte says which second it was recorded in.
 headless::CaptureScript SecondsScript() {
   headless::CaptureScript s;
-  s.Fill = [](const platform::StreamFormat& format, uint64_t offset, unsigned char* out, size_t len) {
+  s.Fill = [](const platform::StreamFormat& format, uint64_t offset, unsigned char* out,
+              size_t len) {
     for (size_t i = 0; i < len; i++)
       out[i] = static_cast<unsigned char>((offset + i) / format.BytesPerSecond());
   };

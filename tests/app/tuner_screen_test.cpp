@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "tuner/analysis.h"
-#include "tuner/app.h"
+#include "common_code/xdib.h"
 #include "support/golden.h"
 #include "support/pixel_format.h"
 #include "support/queued_audio.h"
-#include "common_code/xdib.h"
+#include "tuner/analysis.h"
+#include "tuner/app.h"
 
 namespace {
 
@@ -201,10 +201,10 @@ TEST_F(TunerScreen, StrengthBarLightsTheReadingsSegments) {
       EXPECT_TRUE(SameAsMeter(25 + 20 * i, 10)) << i;
     }
   }
-  EXPECT_EQ(ColorValue(255, 255, 0), ColorValue(SignalStrength[4].r, SignalStrength[4].g,
-                                                SignalStrength[4].b));
-  EXPECT_EQ(ColorValue(255, 255, 0), ColorValue(SignalStrength[5].r, SignalStrength[5].g,
-                                                SignalStrength[5].b));
+  EXPECT_EQ(ColorValue(255, 255, 0),
+            ColorValue(SignalStrength[4].r, SignalStrength[4].g, SignalStrength[4].b));
+  EXPECT_EQ(ColorValue(255, 255, 0),
+            ColorValue(SignalStrength[5].r, SignalStrength[5].g, SignalStrength[5].b));
 }
 
 TEST_F(TunerScreen, SpectrumAppearsOnlyOnceTheWindowIsFull) {

@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "tuner/app.h"
 #include "common_code/font.h"
 #include "platform/winapi/resources.h"
 #include "support/headless.h"
@@ -23,6 +22,7 @@
 #include "support/private_folders.h"
 #include "support/process.h"
 #include "support/wav.h"
+#include "tuner/app.h"
 
 namespace {
 
@@ -144,8 +144,7 @@ TEST_F(Session, TriggerThreeAndAdjustmentTwoChosenOnScreenAreSavedAtExit) {
   EXPECT_EQ(TriggerLevel, 3);
   EXPECT_EQ(MeterAdjust, 2);
   EXPECT_STREQ(szTriggerLevel, "Trigger: 3");
-  EXPECT_EQ(ReadFile(TestSettingsFile()),
-            (std::vector<unsigned char>{3, 0, 0, 0, 2, 0, 0, 0}));
+  EXPECT_EQ(ReadFile(TestSettingsFile()), (std::vector<unsigned char>{3, 0, 0, 0, 2, 0, 0, 0}));
   EXPECT_TRUE(headless::MessageBoxes().empty());
   EXPECT_FALSE(headless::DisplayHeldAwake());  // given back at the end
 }
@@ -172,8 +171,7 @@ TEST_F(Session, PocketHardwareKeysOpenTheMenuAndEndTheProgram) {
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(heldAwake);
   EXPECT_FALSE(headless::DisplayHeldAwake());
-  EXPECT_EQ(ReadFile(TestSettingsFile()),
-            (std::vector<unsigned char>{2, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(ReadFile(TestSettingsFile()), (std::vector<unsigned char>{2, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The resource table built from resources/: every file is there under its
 // name and type, bitmaps start at their info header, and the lookup calls
 // handle what they are given.
+#include "platform/winapi/resources.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/winapi/resources.h"
 #include "support/wav.h"
 
 namespace {
@@ -29,7 +30,8 @@ TEST(ResourceTable, HoldsEveryFileOfTheResourceFolder) {
   size_t expected = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     std::string name = entry.path().stem().string(), ext = entry.path().extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return std::toupper(c); });
     Bytes file = ReadFile(entry.path().string());
     if (ext == ".BMP") {
       // A bitmap resource is the file without its 14-byte file header.

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common_code/dib.h"
+#include "common_code/xdib.h"
 #include "support/alerts.h"
 #include "support/pixel_format.h"
-#include "common_code/xdib.h"
 
 namespace {
 

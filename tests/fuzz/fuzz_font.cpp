@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "common_code/dib.h"

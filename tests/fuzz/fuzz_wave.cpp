@@ -16,8 +16,8 @@ void Check(const SOUND& s) {
   }
   const WAVEFORMATEX& f = s.Format;
   if (f.wFormatTag != WAVE_FORMAT_PCM || f.wBitsPerSample != 8 || f.nSamplesPerSec != 22050 ||
-      (f.nChannels != 1 && f.nChannels != 2) || f.nBlockAlign != f.nChannels ||
-      s.cbSignal == 0 || s.cbSignal % f.nChannels != 0 || s.cbSignal > kMaxSoundBytes)
+      (f.nChannels != 1 && f.nChannels != 2) || f.nBlockAlign != f.nChannels || s.cbSignal == 0 ||
+      s.cbSignal % f.nChannels != 0 || s.cbSignal > kMaxSoundBytes)
     __builtin_trap();
   volatile unsigned sum = 0;
   for (unsigned i = 0; i < s.cbSignal; i++) sum = sum + s.abSignal[i];

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "heap_check.h"
-#include "platform/winapi/debugger.h"
-#include "platform/backends/headless/headless.h"
-#include "platform/winapi/win32.h"
 #include "common_code/salloc.h"
+#include "heap_check.h"
+#include "platform/backends/headless/headless.h"
+#include "platform/winapi/debugger.h"
+#include "platform/winapi/win32.h"
 
 namespace {
 
@@ -76,9 +76,11 @@ TEST(GlobalMemMgr, UnknownAddressesShowTheBoxWithTheCallersPlace) {
   MemMgr_Tare(&local, "mixer.cpp", 302);
   ASSERT_EQ(boxes.Boxes().size(), 3u);
   char address[32];
-  std::snprintf(address, sizeof(address), "0x%08lX", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&local)));
+  std::snprintf(address, sizeof(address), "0x%08lX",
+                static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&local)));
   EXPECT_EQ(boxes.Boxes()[0].Text, std::string("An invalid address was deleted.\n\n   Address: ") +
-                                       address + "\n   Current: mixer.cpp line 300\n\n"
+                                       address +
+                                       "\n   Current: mixer.cpp line 300\n\n"
                                        "Click OK to dismiss\nClick X to debug");
   EXPECT_NE(boxes.Boxes()[1].Text.find("Address: 0x00000000\n   Current: mixer.cpp line 301\n"),
             std::string::npos);

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "common_code/salloc.h"
 #include "platform/backends/headless/headless.h"
 #include "platform/winapi/win32.h"
-#include "common_code/salloc.h"
 
 namespace memtest {
 
@@ -59,7 +59,8 @@ inline std::vector<std::string> HeapProblems(MemMgr& m, bool allowDamage = false
     NodeHeader* prev = nullptr;
     for (NodeHeader* n = m.m_t.aFreeList[k]; n; prev = n, n = n->pFreeNext) {
       if (n->dwSigAtFront != kSigAtFront || Trailer(n) != kSigAtBack) fail("free node damaged");
-      if ((n->cbClientTotal + kNodeOverhead) / kNodeGranule - 1 != k) fail("free node in wrong class");
+      if ((n->cbClientTotal + kNodeOverhead) / kNodeGranule - 1 != k)
+        fail("free node in wrong class");
       if (n->iUsedList != kNotUsed || std::strcmp(n->pszFile, "free") != 0 ||
           std::strcmp(n->pszExpr, "free") != 0 || n->iLine != 0 || n->pExtern || n->fTared) {
         fail("free node bookkeeping not reset");
@@ -198,6 +199,8 @@ struct PlatformCounter {
 };
 
 // The request size whose node falls in size class k (the largest such size).
-inline size_t RequestForClass(unsigned k) { return (k + 1) * size_t{kNodeGranule} - kNodeOverhead - 1; }
+inline size_t RequestForClass(unsigned k) {
+  return (k + 1) * size_t{kNodeGranule} - kNodeOverhead - 1;
+}
 
 }  // namespace memtest

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "heap_check.h"
 #include "common_code/salloc.h"
+#include "heap_check.h"
 
 namespace {
 
@@ -48,7 +48,8 @@ TEST_F(Heap, RequestSizesMapToNodeSizesWithTheSeventyTwoByteOverhead) {
 }
 
 TEST_F(Heap, NodeLayoutRecordsTheCallerAndKeepsBlocksAligned) {
-  char* a = static_cast<char*>(mgr->Allocate(nullptr, 55, "new char[55]", "file.cpp", 42, OBJECT_NODE));
+  char* a =
+      static_cast<char*>(mgr->Allocate(nullptr, 55, "new char[55]", "file.cpp", 42, OBJECT_NODE));
   char* b = static_cast<char*>(Alloc(10));
   NodeHeader* n = Node(a);
   ASSERT_NE(n, nullptr);

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "heap_check.h"
 #include "common_code/salloc.h"
+#include "heap_check.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ struct Worker {
     for (int op = 0; op < operations; op++) {
       size_t choice = uniform(0, 99);
       if (choice < 50 || live.empty()) {
-        size_t size = uniform(0, 99) < 90 ? uniform(0, 600)
+        size_t size = uniform(0, 99) < 90     ? uniform(0, 600)
                       : uniform(0, 999) < 998 ? uniform(600, 40000)
                                               : uniform(524217, 900000);
         auto* p = static_cast<unsigned char*>(MemMgr_Alloc(size, "stress", __FILE__, __LINE__));

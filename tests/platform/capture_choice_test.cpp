@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/services/backend.h"
-#include "platform/winapi/mmsystem.h"
 #include "platform/services/wavefile.h"
+#include "platform/winapi/mmsystem.h"
 #include "support/headless.h"
 #include "support/process.h"
 #include "support/wav.h"

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/winapi/gx.h"
 #include "common_code/dib.h"
-#include "platform/winapi/alert.h"
 #include "platform/services/backend.h"
+#include "platform/winapi/alert.h"
+#include "platform/winapi/gx.h"
 #include "platform/winapi/wingdi.h"
 #include "support/headless.h"
 #include "support/wav.h"

@@ -4,8 +4,8 @@
 #include <sys/resource.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <cerrno>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/winapi/mmsystem.h"

@@ -150,8 +150,8 @@ TEST_F(Instance, TheRuntimeFolderIsTheUsersOwnOrAPrivateOneInTmp) {
 
 TEST(SystemMemory, MemAvailableIsReadInKilobytesAndNothingElseCounts) {
   unsigned long long bytes = 0;
-  EXPECT_TRUE(ParseMemAvailable("MemTotal:  999 kB\nMemFree: 5 kB\nMemAvailable:    2000 kB\n",
-                                &bytes));
+  EXPECT_TRUE(
+      ParseMemAvailable("MemTotal:  999 kB\nMemFree: 5 kB\nMemAvailable:    2000 kB\n", &bytes));
   EXPECT_EQ(bytes, 2048000u);
   EXPECT_TRUE(ParseMemAvailable("MemAvailable: 0 kB", &bytes));
   EXPECT_EQ(bytes, 0u);

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/winapi/gx.h"
 #include "platform/services/icon.h"
+#include "platform/winapi/gx.h"
 #include "platform/winapi/resources.h"
 #include "platform/winapi/wingdi.h"
 #include "support/headless.h"
@@ -158,8 +158,7 @@ TEST_F(Windows, PointerInputArrivesInDisplayPixelsAtEveryScale) {
     ASSERT_EQ(headless::Display(hwnd).Layout.Scale, scale);
     ASSERT_TRUE(headless::InjectPointer(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, 239 * scale + scale - 1,
                                         319 * scale));
-    ASSERT_TRUE(
-        headless::InjectPointer(hwnd, WM_MOUSEMOVE, 0, 10 * scale, 20 * scale + scale - 1));
+    ASSERT_TRUE(headless::InjectPointer(hwnd, WM_MOUSEMOVE, 0, 10 * scale, 20 * scale + scale - 1));
     ASSERT_TRUE(headless::InjectPointer(hwnd, WM_LBUTTONUP, 0, -5, 5000));
     std::vector<MSG> got = Drain();
     ASSERT_EQ(got.size(), 3u);

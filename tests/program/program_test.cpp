@@ -25,12 +25,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/golden.h"
 #include "support/pipewire.h"
+#include "support/private_folders.h"
 #include "support/process.h"
 #include "support/pulse.h"
 #include "support/wav.h"
-#include "support/golden.h"
-#include "support/private_folders.h"
 #include "support/x11_window.h"
 
 namespace {
@@ -289,7 +289,7 @@ TEST_F(Program, SettingsAreKeptInTheConfigurationFolderOrInTheNamedFileAndNowher
     EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
     EXPECT_EQ(r.Err, "") << program;
     EXPECT_EQ(ReadFile(TestSettingsFile()), kBuiltInPrefs) << program;
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((TestConfigHome() + "/zelvaro").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u) << program;
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{}) << program;
@@ -347,11 +347,12 @@ TEST_F(Program, AnUnusableConfigurationFolderIsOneLineOnStderrAndTheRunEndsWell)
 TEST_F(Program, SteadyShowsTheOctaveWhoseOwnPartialsItHears) {
   // 440 Hz whose even partials are the loudest: the original reading names
   // the octave above (band 5 of the spectrum red), the steady one A 440.
-  WriteFile(dir.File("even.wav"),
-            WaveImage(Tone({{440, 0.08}, {880, 0.4}, {1320, 0.04}, {1760, 0.24}, {2200, 0.02},
-                            {2640, 0.14}},
-                           8000, 1.0),
-                      1, 8000, 16));
+  WriteFile(
+      dir.File("even.wav"),
+      WaveImage(
+          Tone({{440, 0.08}, {880, 0.4}, {1320, 0.04}, {1760, 0.24}, {2200, 0.02}, {2640, 0.14}},
+               8000, 1.0),
+          1, 8000, 16));
   for (const std::string& program : {kDesk, kPocket}) {
     for (const bool steady : {false, true}) {
       std::remove(dir.File("shot.bmp").c_str());
@@ -373,7 +374,8 @@ TEST_F(Program, AScreenshotReplacesNothingButARegularFile) {
   ASSERT_EQ(mkdir(dir.File("folder.bmp").c_str(), 0700), 0);
   struct Case {
     std::string path, says;
-  } cases[] = {{"link.bmp", "a symbolic link"}, {"fifo.bmp", "a FIFO"}, {"folder.bmp", "a directory"}};
+  } cases[] = {
+      {"link.bmp", "a symbolic link"}, {"fifo.bmp", "a FIFO"}, {"folder.bmp", "a directory"}};
   for (const Case& c : cases) {
     auto r = Run(kDesk, "", "--headless --frames 2 --screenshot " + c.path);
     EXPECT_EQ(r.Status, 1) << c.path;
@@ -390,8 +392,10 @@ TEST_F(Program, ACaptureDeviceThatIsSilentIsNamedAndOneThatWillNotOpenLeavesAScr
     std::string devices, says;  // the program's lines carry its name, the message box its caption
     bool silence;
   } cases[] = {
-      {"tone=440,stall=1", ": no sound from Default device (Scripted tone 440 Hz) for 2 seconds; "
-                           "still waiting", false},
+      {"tone=440,stall=1",
+       ": no sound from Default device (Scripted tone 440 Hz) for 2 seconds; "
+       "still waiting",
+       false},
       {"tone=440,fail", "Debug: Unable to start WAVEIN thread", true},
   };
   for (const std::string& program : {kDesk, kPocket}) {
@@ -495,9 +499,9 @@ class OnXvfb : public Program {
  protected:
   void SetUp() override {
     // Tall enough for a window at scale 4.
-    xvfb = StartProcess({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1440x24", "-nolisten",
-                         "tcp", "-noreset"},
-                        {}, dir.File("xvfb.out"), dir.File("xvfb.err"));
+    xvfb = StartProcess(
+        {"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1440x24", "-nolisten", "tcp", "-noreset"},
+        {}, dir.File("xvfb.out"), dir.File("xvfb.err"));
     ASSERT_GT(xvfb, 0);
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -540,9 +544,9 @@ class OnXvfb : public Program {
   // Starts `argv` (either program) on this X server in the test's folder,
   // with the test's runtime folder and the sound `env` gives.
   pid_t StartProgram(const std::vector<std::string>& argv, std::vector<std::string> env) {
-    for (const std::string& e : {"DISPLAY=" + display, "XDG_RUNTIME_DIR=" + runtime.Path(),
-                                 std::string("ZELVARO_BACKEND=sdl"),
-                                 std::string("SDL_VIDEODRIVER=x11")}) {
+    for (const std::string& e :
+         {"DISPLAY=" + display, "XDG_RUNTIME_DIR=" + runtime.Path(),
+          std::string("ZELVARO_BACKEND=sdl"), std::string("SDL_VIDEODRIVER=x11")}) {
       const std::string key = e.substr(0, e.find('=') + 1);
       env.erase(std::remove_if(env.begin(), env.end(),
                                [&](const std::string& given) { return given.rfind(key, 0) == 0; }),
@@ -614,11 +618,11 @@ class OnXvfb : public Program {
   // openbox, with home and configuration folders of its own.
   void StartWindowManager() {
     const std::string home = dir.File("wm");
-    windowManager = StartProcess(
-        {"openbox", "--sm-disable"},
-        {"DISPLAY=" + display, "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
-         "XDG_CACHE_HOME=" + home + "/cache", "XDG_DATA_HOME=" + home + "/data"},
-        dir.File("wm.out"), dir.File("wm.err"));
+    windowManager =
+        StartProcess({"openbox", "--sm-disable"},
+                     {"DISPLAY=" + display, "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+                      "XDG_CACHE_HOME=" + home + "/cache", "XDG_DATA_HOME=" + home + "/data"},
+                     dir.File("wm.out"), dir.File("wm.err"));
   }
 
   pid_t xvfb = -1, program = -1, windowManager = -1;
@@ -692,8 +696,9 @@ TEST_F(OnXvfb, ASecondStartEndsAtOnceAndLeavesTheFirstRunning) {
   ASSERT_TRUE(x.Connected());
   X11WindowInfo w = WaitForWindow(x);
   ASSERT_NE(w.Id, 0u) << ReadFileText(dir.File("err"));
-  auto second = RunCommand("env DISPLAY=" + display + " XDG_RUNTIME_DIR=" +
-                           ShellQuote(runtime.Path()) + " ZELVARO_BACKEND=sdl " + ShellQuote(kDesk));
+  auto second =
+      RunCommand("env DISPLAY=" + display + " XDG_RUNTIME_DIR=" + ShellQuote(runtime.Path()) +
+                 " ZELVARO_BACKEND=sdl " + ShellQuote(kDesk));
   EXPECT_EQ(second.Status, 0) << second.Err;
   EXPECT_EQ(second.Err, "");
   EXPECT_TRUE(ProcessRunning(program));
@@ -782,7 +787,8 @@ TEST_F(OnXvfb, OnPipeWireWithoutItsSessionManagerTheWindowComesAndSaysItHearsNot
   X11Client x(display);
   ASSERT_TRUE(x.Connected());
   ASSERT_NE(WaitForWindow(x).Id, 0u) << ReadFileText(dir.File("err"));
-  const std::string line = "zelvaro-desk: no sound from Default device for 2 seconds; still waiting\n";
+  const std::string line =
+      "zelvaro-desk: no sound from Default device for 2 seconds; still waiting\n";
   EXPECT_TRUE(WaitFor([&] { return ReadFileText(dir.File("err")) == line; }, 20000))
       << ReadFileText(dir.File("err"));
   EXPECT_EQ(StopProcess(program, SIGTERM, 20000), 0) << ReadFileText(dir.File("err"));

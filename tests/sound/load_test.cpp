@@ -91,7 +91,8 @@ TEST(SoundLoad, EveryConvertibleFormatEndsAsEightBitsAt22050) {
       {1, 2, 96000, 24, 960, 2}, {1, 1, 22050, 24, 300, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.Tag << "/" << c.Channels << "/" << c.Rate << "/" << c.Bits);
+    SCOPED_TRACE(testing::Message()
+                 << c.Tag << "/" << c.Channels << "/" << c.Rate << "/" << c.Bits);
     std::vector<double> samples;
     for (int i = 0; i < c.Frames * c.Channels; i++)
       samples.push_back(0.5 * std::sin(2 * M_PI * 200.0 * (i / c.Channels) / c.Rate));
@@ -125,8 +126,8 @@ TEST(SoundLoad, PcmOfOtherBitDepthsIsReadAtItsContainersWidth) {
 
 TEST(SoundLoad, TheSoundAndItsSignalComeFromTheMemoryManager) {
   const int soundsBefore = LiveBlocks("SOUND"), convertedBefore = LiveBlocks("cbOut");
-  Bytes image = testing_support::WaveImage(testing_support::Sine(300, 0.5, 44100, 0.1, 2), 2,
-                                           44100, 16);
+  Bytes image =
+      testing_support::WaveImage(testing_support::Sine(300, 0.5, 44100, 0.1, 2), 2, 44100, 16);
   SOUND* s = new SOUND(image.data(), static_cast<unsigned>(image.size()));
   ASSERT_NE(s, nullptr);
   NodeHeader* object = Node(s);
@@ -147,7 +148,8 @@ TEST(SoundLoad, FilesLoadWithEitherSeparatorAndMissingOnesLeaveTheSoundEmpty) {
   const Bytes data = Tone(700, 50);
   testing_support::WriteFile(dir.File("LEVEL01/SOUND/CLICK.WAV"), Wave(1, 1, 22050, 8, data));
   const int imagesBefore = LiveBlocks("file image");
-  for (std::string path : {dir.File("LEVEL01/SOUND/CLICK.WAV"), dir.File("LEVEL01\\SOUND\\CLICK.WAV")}) {
+  for (std::string path :
+       {dir.File("LEVEL01/SOUND/CLICK.WAV"), dir.File("LEVEL01\\SOUND\\CLICK.WAV")}) {
     SOUND s(path.c_str());
     ASSERT_TRUE(s.CanPlay()) << path;
     EXPECT_EQ(Bytes(s.abSignal, s.abSignal + s.cbSignal), data);
@@ -180,8 +182,8 @@ TEST(SoundLoad, TheChunkWalkSkipsOtherChunksWithOrWithoutTheirPadByte) {
       RiffImage({{"LIST", list}, {"fmt ", FmtChunk(1, 1, 22050, 8)}, {"data", data}}),
       RiffImage({{"LIST", list}, {"fmt ", FmtChunk(1, 1, 22050, 8)}, {"data", data}}, false),
       RiffImage({{"fmt ", fmt18}, {"junk", Bytes(3, 0)}, {"data", data}, {"LIST", list}}),
-      RiffImage({{"fmt ", FmtChunk(1, 2, 8000, 16)}, {"fmt ", FmtChunk(1, 1, 22050, 8)},
-                 {"data", data}}),
+      RiffImage(
+          {{"fmt ", FmtChunk(1, 2, 8000, 16)}, {"fmt ", FmtChunk(1, 1, 22050, 8)}, {"data", data}}),
   };
   for (size_t i = 0; i < images.size(); i++) {
     SOUND s(images[i].data(), static_cast<unsigned>(images[i].size()));

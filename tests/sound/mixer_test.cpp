@@ -125,7 +125,8 @@ TEST_F(Mixer, EachBufferOfAMixPeaksAtItsLoudestInput) {
   for (size_t at = 0; at + kBuf <= alone.size(); at += kBuf)
     EXPECT_EQ(Peak(played, at, at + kBuf), Peak(alone, at, at + kBuf)) << at;
   // Not simply the loud one: the quiet one is in the mix.
-  EXPECT_NE(Bytes(played.begin(), played.begin() + kBuf), Bytes(alone.begin(), alone.begin() + kBuf));
+  EXPECT_NE(Bytes(played.begin(), played.begin() + kBuf),
+            Bytes(alone.begin(), alone.begin() + kBuf));
   delete a;
   delete b;
 }
@@ -185,8 +186,8 @@ TEST_F(Mixer, TheNotificationWindowHearsOfEachInstanceThatEnds) {
   wc.lpfnWndProc = NotifyProc;
   wc.lpszClassName = "SoundNotifyTest";
   RegisterClass(&wc);
-  HWND hwnd = CreateWindowEx(0, "SoundNotifyTest", "", 0, 0, 0, 10, 10, nullptr, nullptr,
-                             nullptr, nullptr);
+  HWND hwnd =
+      CreateWindowEx(0, "SoundNotifyTest", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(hwnd, nullptr);
   g_Notices.clear();
   SOUND* s = MonoSound(Tone(500, 40));
@@ -558,7 +559,8 @@ TEST_F(Mixer, PreLoadSoundsLoadsTheLevelsFilesAndLeavesMissingOnesEmptyUnreporte
   std::filesystem::create_directories(dir.File("LEVEL03/SOUND"));
   const Bytes tone = Tone(300, 20);
   testing_support::WriteFile(dir.File("LEVEL03/SOUND/CLICK.WAV"), Wave(1, 1, 22050, 8, tone));
-  testing_support::WriteFile(dir.File("LEVEL03/SOUND/FANFARE.WAV"), Wave(1, 2, 44100, 16, Bytes(400, 0)));
+  testing_support::WriteFile(dir.File("LEVEL03/SOUND/FANFARE.WAV"),
+                             Wave(1, 2, 44100, 16, Bytes(400, 0)));
   const std::filesystem::path home = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());
   PreLoadSounds(3);

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/backends/headless/headless.h"
 #include "common_code/salloc.h"
 #include "common_code/sound.h"
+#include "platform/backends/headless/headless.h"
 #include "support/wav.h"
 
 namespace soundtest {
@@ -63,7 +63,8 @@ inline Bytes Doubled(const Bytes& mono) {
 
 inline int Peak(const Bytes& b, size_t from = 0, size_t to = SIZE_MAX) {
   int peak = 0;
-  for (size_t i = from; i < std::min(to, b.size()); i++) peak = std::max(peak, std::abs(b[i] - 128));
+  for (size_t i = from; i < std::min(to, b.size()); i++)
+    peak = std::max(peak, std::abs(b[i] - 128));
   return peak;
 }
 

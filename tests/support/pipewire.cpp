@@ -15,7 +15,8 @@ const char* const kDaemons[] = {"pipewire-pulse", "wireplumber", "pipewire"};
 bool Alive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 }  // namespace
 
-PipeWireSession::PipeWireSession(const TempDir& dir, Manager manager) : SoundServer(dir), m_Manager(manager) {
+PipeWireSession::PipeWireSession(const TempDir& dir, Manager manager)
+    : SoundServer(dir), m_Manager(manager) {
   const std::string runtime = dir.File("pw-runtime");
   mkdir(runtime.c_str(), 0700);
   m_Env = {"HOME=" + dir.Path(),

@@ -33,7 +33,8 @@ CommandResult SoundServer::Client(const std::string& command) {
 
 bool SoundServer::MakeNullSinkDefault(bool load) {
   bool up = WaitFor([&] { return Client("pactl info").Status == 0; }, 20000);
-  if (up && load) up = Client("pactl load-module module-null-sink sink_name=zelvaro_null").Status == 0;
+  if (up && load)
+    up = Client("pactl load-module module-null-sink sink_name=zelvaro_null").Status == 0;
   return up && Client("pactl set-default-source zelvaro_null.monitor").Status == 0 &&
          Client("pactl set-default-sink zelvaro_null").Status == 0;
 }

@@ -7,8 +7,8 @@
 #include <deque>
 #include <vector>
 
-#include "tuner/reading.h"
 #include "support/wav.h"
+#include "tuner/reading.h"
 
 namespace testing_support {
 

@@ -72,8 +72,22 @@ std::vector<unsigned char> WaveImage(const std::vector<double>& samples, int cha
     Put16(fmt, 22);
     Put16(fmt, static_cast<uint32_t>(bits));
     Put32(fmt, 0);  // channel mask
-    const unsigned char guid[16] = {static_cast<unsigned char>(is_float ? 3 : 1), 0, 0, 0, 0, 0, 0x10, 0,
-                                    0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    const unsigned char guid[16] = {static_cast<unsigned char>(is_float ? 3 : 1),
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    0x10,
+                                    0,
+                                    0x80,
+                                    0,
+                                    0,
+                                    0xAA,
+                                    0,
+                                    0x38,
+                                    0x9B,
+                                    0x71};
     for (unsigned char g : guid) fmt.push_back(g);
   }
 
@@ -122,7 +136,8 @@ std::vector<unsigned char> FmtChunk(int tag, int channels, int rate, int bits) {
 std::vector<double> Tone(const std::vector<Partial>& partials, int rate, double seconds) {
   std::vector<double> s(static_cast<size_t>(seconds * rate), 0.0);
   for (size_t i = 0; i < s.size(); i++)
-    for (const Partial& p : partials) s[i] += p.Amplitude * std::sin(2 * M_PI * p.Frequency * i / rate);
+    for (const Partial& p : partials)
+      s[i] += p.Amplitude * std::sin(2 * M_PI * p.Frequency * i / rate);
   return s;
 }
 

@@ -34,8 +34,8 @@ int IgnoreXError(Display*, XErrorEvent*) { return 0; }
 // Sends the client message `type` about `window`, with `first` and the
 // current time as its data, to `to` (the window itself or, with `mask`,
 // the root, where a window manager listens).
-bool SendClientMessage(Display* display, ::Window to, ::Window window, const char* type,
-                       long first, long mask) {
+bool SendClientMessage(Display* display, ::Window to, ::Window window, const char* type, long first,
+                       long mask) {
   XEvent e{};
   e.xclient.type = ClientMessage;
   e.xclient.window = window;
@@ -113,9 +113,9 @@ unsigned long X11Client::OpenWindow(const std::string& title) {
 
 bool X11Client::Activate(unsigned long window) {
   // Source 2: a pager or task bar, that is, the user's own choice.
-  return m_Display && SendClientMessage(m_Display, DefaultRootWindow(m_Display), window,
-                                        "_NET_ACTIVE_WINDOW", 2,
-                                        SubstructureRedirectMask | SubstructureNotifyMask);
+  return m_Display &&
+         SendClientMessage(m_Display, DefaultRootWindow(m_Display), window, "_NET_ACTIVE_WINDOW", 2,
+                           SubstructureRedirectMask | SubstructureNotifyMask);
 }
 
 bool X11Client::AskToClose(unsigned long window) {

@@ -84,8 +84,8 @@ TEST_F(AnalyzeCli, NamesA440WithinHalfACentInEveryEncoding) {
 
 TEST_F(AnalyzeCli, ReadsAFileRecordedBySox) {
   std::string path = dir.File("sox.wav");
-  auto gen = RunCommand("sox -n -r 44100 -b 16 -c 2 " + ShellQuote(path) +
-                        " synth 2 pluck A2 2>&1");
+  auto gen =
+      RunCommand("sox -n -r 44100 -b 16 -c 2 " + ShellQuote(path) + " synth 2 pluck A2 2>&1");
   if (gen.Status != 0) GTEST_SKIP() << "sox not available: " << gen.Out;
   auto r = Run(ShellQuote(path));
   ASSERT_EQ(r.Status, 0) << r.Err;
@@ -112,8 +112,7 @@ TEST_F(AnalyzeCli, TimesAndTheEstimateRhythm) {
 
   auto every = ParseLines(Run("--every-piece " + ShellQuote(dir.File("c4.wav"))).Out);
   ASSERT_EQ(every.size(), 7u);
-  for (size_t i = 0; i < every.size(); i++)
-    EXPECT_DOUBLE_EQ(every[i].Time, 0.512 + 0.064 * i) << i;
+  for (size_t i = 0; i < every.size(); i++) EXPECT_DOUBLE_EQ(every[i].Time, 0.512 + 0.064 * i) << i;
 }
 
 TEST_F(AnalyzeCli, JsonLines) {
@@ -177,10 +176,10 @@ TEST_F(AnalyzeCli, SteadyNamesTheOctaveTheSpectrumShows) {
   // 220 Hz whose even partials are the loudest: the estimator names the
   // octave above; the steady reading finds the fundamental and its odd
   // partials.
-  auto img = WaveImage(Tone({{220, 0.08}, {440, 0.4}, {660, 0.04}, {880, 0.24}, {1100, 0.02},
-                             {1320, 0.14}},
-                            8000, 1.5),
-                       1, 8000, 16);
+  auto img = WaveImage(
+      Tone({{220, 0.08}, {440, 0.4}, {660, 0.04}, {880, 0.24}, {1100, 0.02}, {1320, 0.14}}, 8000,
+           1.5),
+      1, 8000, 16);
   const std::string file = Wave("even.wav", img);
   auto original = ParseLines(Run(file).Out);
   auto steady = ParseLines(Run("--steady " + file).Out);
@@ -248,7 +247,8 @@ TEST_F(AnalyzeCli, ARecordingCutShortIsReadAsFarAsItGoesFromAFileOrAPipe) {
   ASSERT_EQ(reference.Status, 0) << reference.Err;
   ASSERT_FALSE(reference.Out.empty());
   const std::string file = Wave("cut.wav", cut), analyze = ShellQuote(kAnalyze);
-  for (const std::string& how : {analyze + " " + file, "cat " + file + " | " + analyze + " /dev/stdin"}) {
+  for (const std::string& how :
+       {analyze + " " + file, "cat " + file + " | " + analyze + " /dev/stdin"}) {
     auto r = RunCommand(how);
     EXPECT_EQ(r.Status, 0) << how << ": " << r.Err;
     EXPECT_EQ(r.Out, reference.Out) << how;
@@ -287,17 +287,18 @@ TEST_F(AnalyzeCli, AFailedWriteIsAnErrorAndAClosedPipeEndsQuietly) {
   // 20 s of JSON lines overflow a pipe's buffer long before the end.
   std::string file = Wave("long.wav", WaveImage(Sine(440.0, 0.6, 8000, 20.0), 1, 8000, 16));
   for (const std::string& args : {file, std::string("--headless --live --seconds 2")}) {
-    auto full = RunCommand("cd " + ShellQuote(dir.Path()) + " && ZELVARO_HEADLESS_CAPTURE=tone=440 " +
-                           ShellQuote(kAnalyze) + " --json " + args + " > /dev/full");
+    auto full =
+        RunCommand("cd " + ShellQuote(dir.Path()) + " && ZELVARO_HEADLESS_CAPTURE=tone=440 " +
+                   ShellQuote(kAnalyze) + " --json " + args + " > /dev/full");
     EXPECT_EQ(full.Status, 2) << args;
     EXPECT_NE(full.Err.find("cannot write the readings: No space left on device"),
               std::string::npos)
         << args << ": " << full.Err;
   }
   // With SIGPIPE ignored the program sees the closed pipe as a failed write.
-  auto piped = RunCommand("cd " + ShellQuote(dir.Path()) + " && (trap '' PIPE; " +
-                          ShellQuote(kAnalyze) + " --json " + file +
-                          "; echo $? > status) | head -c 100 > /dev/null");
+  auto piped =
+      RunCommand("cd " + ShellQuote(dir.Path()) + " && (trap '' PIPE; " + ShellQuote(kAnalyze) +
+                 " --json " + file + "; echo $? > status) | head -c 100 > /dev/null");
   EXPECT_EQ(piped.Err, "");
   EXPECT_EQ(ReadFileText(dir.File("status")), "0\n");
 }

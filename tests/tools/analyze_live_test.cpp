@@ -144,8 +144,9 @@ TEST_F(AnalyzeLive, ADeviceThatGoesSilentIsNamedOnceAndSecondsStillEndTheRun) {
   for (const Case& c : cases) {
     auto r = Headless(c.devices, "--live --seconds " + c.seconds);
     EXPECT_EQ(r.Status, 0) << c.devices << ": " << r.Err;
-    EXPECT_EQ(Count(r.Err, "zelvaro-analyze: no sound from Default device (Scripted tone 440 Hz) "
-                           "for 2 seconds; still waiting\n"),
+    EXPECT_EQ(Count(r.Err,
+                    "zelvaro-analyze: no sound from Default device (Scripted tone 440 Hz) "
+                    "for 2 seconds; still waiting\n"),
               1u)
         << c.devices << ": " << r.Err;
     const size_t lines = ParseReadings(r.Out).size();
@@ -264,9 +265,9 @@ TEST_F(AnalyzeLive, AFrozenPulseAudioServerIsNamedAndSecondsStillEndTheRun) {
   // Closing a device of a frozen server would wait for it for good.
   EXPECT_EQ(WaitProcess(pid, 20000), 0) << ReadFileText(err);
   EXPECT_TRUE(reading) << ReadFileText(err);
-  EXPECT_EQ(Count(ReadFileText(err).substr(before),
-                  kNoSound + "Default device (Monitor of Null Output)"),
-            1u)
+  EXPECT_EQ(
+      Count(ReadFileText(err).substr(before), kNoSound + "Default device (Monitor of Null Output)"),
+      1u)
       << ReadFileText(err);
 }
 
@@ -283,11 +284,13 @@ TEST_F(AnalyzeLive, OnPipeWireWithoutItsSessionManagerTheRunSaysSoAndEndsInTime)
   pid_t pid = StartProcess({kAnalyze, "--live", "--seconds", "3"}, env, out, err);
   ASSERT_GT(pid, 0);
   EXPECT_EQ(WaitProcess(pid, 20000), 0) << ReadFileText(err);
-  EXPECT_EQ(Count(ReadFileText(err), "zelvaro-analyze: " + kNoSound + "Default device for 2 "
-                                     "seconds; still waiting"),
+  EXPECT_EQ(Count(ReadFileText(err), "zelvaro-analyze: " + kNoSound +
+                                         "Default device for 2 "
+                                         "seconds; still waiting"),
             1u)
       << ReadFileText(err);
-  auto native = Run("ZELVARO_BACKEND=sdl SDL_AUDIODRIVER=pipewire " + pw.Env(), "--live --seconds 3");
+  auto native =
+      Run("ZELVARO_BACKEND=sdl SDL_AUDIODRIVER=pipewire " + pw.Env(), "--live --seconds 3");
   EXPECT_EQ(native.Status, 2) << native.Err;
   EXPECT_NE(native.Err.find("no audio capture device"), std::string::npos) << native.Err;
 }
@@ -303,8 +306,8 @@ TEST_P(AnalyzeOnPipeWire, TheDefaultSourcesToneIsNamed) {
   std::string wav = dir.File("e4.wav");
   WriteFile(wav, WaveImage(Sine(hz, 0.5, 44100, 30.0), 1, 44100, 16));
   ASSERT_TRUE(pw.Play(wav));
-  const std::string env = std::string("ZELVARO_BACKEND=sdl SDL_AUDIODRIVER=") + GetParam() + " " +
-                          pw.Env();
+  const std::string env =
+      std::string("ZELVARO_BACKEND=sdl SDL_AUDIODRIVER=") + GetParam() + " " + pw.Env();
   auto list = Run(env, "--list-devices");
   EXPECT_EQ(list.Status, 0) << list.Err;
   EXPECT_EQ(list.Out.rfind("0  Default device (", 0), 0u) << list.Out;

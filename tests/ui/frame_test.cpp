@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "common_code/PPCAPI.h"
+#include "common_code/sound.h"
 #include "platform/winapi/mmsystem.h"
 #include "platform/winapi/resources.h"
-#include "common_code/sound.h"
 #include "support/headless.h"
 #include "support/process.h"
 #include "support/wav.h"
@@ -367,7 +367,8 @@ TEST_F(Frame, PocketNeedsTwoMillionBytesOfFreeMemory) {
   auto boxes = headless::MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].Caption, "Insufficient Memory");
-  EXPECT_EQ(boxes[0].Text.rfind("This program requires at least 2Mb of free Program memory", 0), 0u);
+  EXPECT_EQ(boxes[0].Text.rfind("This program requires at least 2Mb of free Program memory", 0),
+            0u);
 }
 
 // Input ------------------------------------------------------------------------------------------
@@ -376,10 +377,9 @@ TEST_F(Frame, KeysCommandsTimersAndMouseReachTheApplication) {
   TestApp app;
   app.OnPaint = [](TestApp& a) {
     if (a.PaintTimes.size() != 1) return;
-    const UINT routed[] = {WM_KEYDOWN,     WM_COMMAND,     WM_TIMER,
-                           WM_MOUSEMOVE,   WM_LBUTTONDOWN, WM_LBUTTONUP,
-                           WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONUP,
-                           WM_RBUTTONDBLCLK, WM_KEYUP,     WM_APP + 7,
+    const UINT routed[] = {WM_KEYDOWN,      WM_COMMAND,       WM_TIMER,         WM_MOUSEMOVE,
+                           WM_LBUTTONDOWN,  WM_LBUTTONUP,     WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
+                           WM_RBUTTONUP,    WM_RBUTTONDBLCLK, WM_KEYUP,         WM_APP + 7,
                            kParticleMessage};
     for (UINT m : routed) headless::InjectWindowMessage(a.hWindow, m, 30, MAKELPARAM(5, 6));
   };
@@ -390,9 +390,9 @@ TEST_F(Frame, KeysCommandsTimersAndMouseReachTheApplication) {
     EXPECT_EQ(r.WParam, 30u);
     EXPECT_EQ(r.LParam, MAKELPARAM(5, 6));
   }
-  std::vector<unsigned> want = {WM_KEYDOWN,     WM_COMMAND,     WM_TIMER,       WM_MOUSEMOVE,
-                                WM_LBUTTONDOWN, WM_LBUTTONUP,   WM_LBUTTONDBLCLK,
-                                WM_RBUTTONDOWN, WM_RBUTTONUP,   WM_RBUTTONDBLCLK};
+  std::vector<unsigned> want = {WM_KEYDOWN,     WM_COMMAND,      WM_TIMER,         WM_MOUSEMOVE,
+                                WM_LBUTTONDOWN, WM_LBUTTONUP,    WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
+                                WM_RBUTTONUP,   WM_RBUTTONDBLCLK};
   if constexpr (kPocket) want.push_back(kParticleMessage);
   EXPECT_EQ(got, want);
 }
@@ -508,9 +508,9 @@ TEST_F(Frame, ASecondStartEndsQuietlyAndBringsTheRunningOneForward) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   app.OnPaint = [&](TestApp& a) {
     if (child < 0) {
-      child = testing_support::StartProcess(
-          {kProgramPath, "--headless"}, {"XDG_RUNTIME_DIR=" + runtime.Path()},
-          logs.File("out"), logs.File("err"));
+      child = testing_support::StartProcess({kProgramPath, "--headless"},
+                                            {"XDG_RUNTIME_DIR=" + runtime.Path()}, logs.File("out"),
+                                            logs.File("err"));
       if (child < 0) a.Exit();
       return;
     }

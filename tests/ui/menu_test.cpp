@@ -2,6 +2,8 @@
 // and of longer menus, the flags of Go with its pacing on the virtual
 // clock, the chosen value, quitting, the pocket's game keys, and golden
 // images of the open menu.
+#include "common_code/menu.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,9 +11,8 @@
 #include <vector>
 
 #include "common_code/button.h"
-#include "common_code/menu.h"
-#include "platform/winapi/resources.h"
 #include "common_code/shader.h"
+#include "platform/winapi/resources.h"
 #include "support/golden.h"
 #include "support/headless.h"
 
@@ -161,7 +162,8 @@ TEST_F(Menus, ItemStringsFollowTheirFormatAndStayWithinTheirBuffers) {
   EXPECT_EQ(m.Init(nullptr, nullptr), 0);
 }
 
-// Go ------------------------------------------------------------------------------------------------
+// Go
+// ------------------------------------------------------------------------------------------------
 
 TEST_F(Menus, NoItemsMeansNothingIsDrawnAndNothingChosen) {
   Menu m;

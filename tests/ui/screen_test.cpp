@@ -6,10 +6,10 @@
 
 #include <vector>
 
+#include "common_code/xdib.h"
 #include "platform/winapi/gx.h"
 #include "support/alerts.h"
 #include "support/headless.h"
-#include "common_code/xdib.h"
 
 namespace {
 

@@ -48,7 +48,7 @@ struct CaptureScript {
   // Stop delivering after this much audio, without vanishing: a device
   // that stays open and silent for good (< 0: never; 0: from the start).
   double StallAfterSeconds = -1;
-  bool FailOpen = false;           // the device refuses to open
+  bool FailOpen = false;  // the device refuses to open
   std::string FailReason = "the scripted device refuses to open";
   uint32_t ShortBlockBytes = 0;  // > 0: end every block after this many bytes
   uint32_t PeriodMs = 8;         // how often the device delivers
@@ -106,9 +106,8 @@ void Use();
 
 // Forgets the devices, recorded message boxes, the scripted answer, injected
 // events, closed displays and display pitches, the display-awake hold, the
-// idle-timer resets and the chosen program folder, and puts back one playback device and the capture
-// devices of ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps
-// running.
+// idle-timer resets and the chosen program folder, and puts back one playback device and the
+// capture devices of ZELVARO_HEADLESS_CAPTURE. No device may be open. The clock keeps running.
 void Reset();
 
 // Replaces every device by none. No device may be open.
@@ -162,7 +161,7 @@ struct DisplayState {
   int Raised = 0;          // times brought to the front
   bool Minimised = false;  // since the last time it was brought to the front
   platform::DisplayLayout Layout;
-  uint64_t Frames = 0;         // frames shown: presents and ended frames
+  uint64_t Frames = 0;           // frames shown: presents and ended frames
   std::vector<uint16_t> Pixels;  // the last frame shown, Width x Height, top row first
 };
 

@@ -13,8 +13,8 @@
 #include <mutex>
 
 #include "platform/backends/headless/headless.h"
-#include "platform/services/files.h"
 #include "platform/backends/headless/headless_display.h"
+#include "platform/services/files.h"
 #include "platform/winapi/internal/win32_kernel.h"
 
 namespace headless {
@@ -73,7 +73,10 @@ uint64_t VanishBytes(const StreamFormat& f, double seconds) {
 class PacedDevice : public Timed {
  public:
   PacedDevice(const StreamFormat& format, unsigned periodMs, uint64_t end, uint64_t now)
-      : m_Format(format), m_PeriodMs(periodMs), m_OpenedAt(now), m_Due(now + periodMs),
+      : m_Format(format),
+        m_PeriodMs(periodMs),
+        m_OpenedAt(now),
+        m_Due(now + periodMs),
         m_End(end) {}
 
   uint64_t NextDue() override {

@@ -12,10 +12,10 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/backends/headless/headless.h"
 #include "platform/services/byte_order.h"
 #include "platform/services/files.h"
 #include "platform/services/pixels.h"
-#include "platform/backends/headless/headless.h"
 
 namespace headless {
 namespace {

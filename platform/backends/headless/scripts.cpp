@@ -60,8 +60,8 @@ CaptureScript ToneScript(double frequency, double amplitude) {
   std::ostringstream name;
   name << "Scripted tone " << frequency << " Hz";
   s.Name = name.str();
-  s.Fill = [frequency, amplitude](const platform::StreamFormat& f, uint64_t offset, unsigned char* out,
-                                  size_t len) {
+  s.Fill = [frequency, amplitude](const platform::StreamFormat& f, uint64_t offset,
+                                  unsigned char* out, size_t len) {
     FillFrames(f, offset, out, len, [&](uint64_t i) {
       return amplitude * std::sin(2 * M_PI * frequency * static_cast<double>(i) / f.Rate);
     });

@@ -18,9 +18,6 @@
 // on the computer can be tuned too; SDL_AUDIO_INCLUDE_MONITORS=0 hides them.
 #include "platform/backends/sdl/sdl_backend.h"
 
-#include "platform/services/files.h"
-#include "platform/backends/sdl/sdl_display.h"
-
 #include <SDL.h>
 #include <dlfcn.h>
 #include <sched.h>
@@ -36,6 +33,9 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/backends/sdl/sdl_display.h"
+#include "platform/services/files.h"
 
 namespace platform {
 namespace {
@@ -68,14 +68,14 @@ struct DeviceSlot {
   std::mutex Mutex;
   AudioDirection Direction = AudioDirection::Capture;
   unsigned char Silence = 0;
-  CaptureSink* Sink = nullptr;       // null once the stream has gone
+  CaptureSink* Sink = nullptr;  // null once the stream has gone
   PlaybackSource* Source = nullptr;
-  SDL_AudioDeviceID Device = 0;      // 0 until open (and once closed)
-  bool Started = false;              // capture: the owner wants it recording
-  bool Waiting = true;               // the opener's caller still waits for the outcome
-  bool Finished = false;             // the opening has ended, well or not
-  bool Lost = false;                 // the callback's own
-  std::string Error;                 // why it did not open
+  SDL_AudioDeviceID Device = 0;  // 0 until open (and once closed)
+  bool Started = false;          // capture: the owner wants it recording
+  bool Waiting = true;           // the opener's caller still waits for the outcome
+  bool Finished = false;         // the opening has ended, well or not
+  bool Lost = false;             // the callback's own
+  std::string Error;             // why it did not open
 };
 
 // One SDL audio device, capture or playback.
@@ -136,8 +136,8 @@ class GeneratedStream : public AudioStream {
       if (m_End) break;
       auto ms = static_cast<uint64_t>(
           duration_cast<milliseconds>(steady_clock::now() - m_Opened).count());
-      uint64_t until =
-          ms * static_cast<uint64_t>(m_Format.Rate) / 1000 * static_cast<uint64_t>(m_Format.FrameBytes());
+      uint64_t until = ms * static_cast<uint64_t>(m_Format.Rate) / 1000 *
+                       static_cast<uint64_t>(m_Format.FrameBytes());
       if (until <= m_Produced) continue;
       // After a stall (the machine suspended) only the last second is made up.
       if (until - m_Produced > second) m_Produced = until - second;
@@ -189,8 +189,8 @@ class Sdl : public Backend {
   std::string AudioDeviceName(AudioDirection direction, int id) override;
   std::unique_ptr<AudioStream> OpenCapture(int id, const StreamFormat& format, CaptureSink& sink,
                                            std::string* error) override;
-  std::unique_ptr<AudioStream> OpenPlayback(int id, const StreamFormat& format, PlaybackSource& source,
-                                            std::string* error) override;
+  std::unique_ptr<AudioStream> OpenPlayback(int id, const StreamFormat& format,
+                                            PlaybackSource& source, std::string* error) override;
 
   std::unique_ptr<AudioStream> OpenGeneratedCapture(const StreamFormat& format,
                                                     CaptureGenerator generate, CaptureSink& sink,
@@ -414,11 +414,13 @@ std::unique_ptr<AudioStream> Sdl::Open(AudioDirection direction, int id, const S
         // About 25 ms per callback: a whole number of them fills a block of
         // the tuner's size in good time.
         Uint16 samples = 16;
-        while (samples < 4096 && samples * 40 < format.Rate) samples = static_cast<Uint16>(samples * 2);
+        while (samples < 4096 && samples * 40 < format.Rate)
+          samples = static_cast<Uint16>(samples * 2);
         want.samples = samples;
         want.callback = &SdlStream::Callback;
         want.userdata = slot.get();
-        dev = SDL_OpenAudioDevice(name, slot->Direction == AudioDirection::Capture ? 1 : 0, &want, &have, 0);
+        dev = SDL_OpenAudioDevice(name, slot->Direction == AudioDirection::Capture ? 1 : 0, &want,
+                                  &have, 0);
         if (dev == 0) why = SDL_GetError();
       }
     }
@@ -502,7 +504,8 @@ void SDLCALL SdlStream::Callback(void* self, Uint8* stream, int len) {
       if (slot->Source) n = slot->Source->Render(stream, static_cast<size_t>(len));
     }
   }
-  if (slot->Direction == AudioDirection::Playback) std::memset(stream + n, slot->Silence, static_cast<size_t>(len) - n);
+  if (slot->Direction == AudioDirection::Playback)
+    std::memset(stream + n, slot->Silence, static_cast<size_t>(len) - n);
 }
 
 int Sdl::ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) {

@@ -471,8 +471,8 @@ bool OpenDisplay(HWND hwnd, const DisplayRequest& request, DisplayLayout* layout
     ReleaseDisplay(d);
     return false;
   }
-  d.Layout = DisplayLayout{request.Width, request.Height, 2, request.Width * 2, request.Format,
-                           scale};
+  d.Layout =
+      DisplayLayout{request.Width, request.Height, 2, request.Width * 2, request.Format, scale};
   // Black until the program's first frame.
   d.Frame.assign(static_cast<size_t>(request.Width) * request.Height, 0);
   d.Shown = d.Frame;
