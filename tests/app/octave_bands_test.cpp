@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "support/pixel_format.h"
+#include "support/tuner_globals.h"
 #include "tuner/analysis.h"
 #include "tuner/app.h"
 
@@ -34,8 +35,7 @@ bool InBand(int k, int j) {
 class SpectrumView : public ::testing::Test {
  protected:
   void SetUp() override {
-    MeterAdjust = 0;
-    SquareScreen = 0;
+    testing_support::ResetTunerGlobals();
     InitButtons();
     ASSERT_EQ(calc_init(kWindowSize), 0);
     ASSERT_EQ(d.Create(240, 320), 1);
@@ -43,8 +43,7 @@ class SpectrumView : public ::testing::Test {
   }
   void TearDown() override {
     calc_end();
-    MeterAdjust = 0;
-    SquareScreen = 0;
+    testing_support::ResetTunerGlobals();
   }
   // Every bin of band j gets `power`.
   void SetBand(int j, double power) {

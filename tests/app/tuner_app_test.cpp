@@ -18,6 +18,7 @@
 #include "support/headless.h"
 #include "support/private_folders.h"
 #include "support/queued_audio.h"
+#include "support/tuner_globals.h"
 #include "support/wav.h"
 #include "tuner/analysis.h"
 #include "tuner/app.h"
@@ -32,7 +33,7 @@ using testing_support::TempDir;
 using testing_support::TestSettingsFile;
 using testing_support::WriteFile;
 
-const char kTriggerItems[] = "01Off,021,032,043";
+using testing_support::kTriggerItems;
 constexpr UINT kSnapshotMessage = WM_USER + 7;
 
 // What the test window was sent, and the display as it stood when the
@@ -72,12 +73,7 @@ class TunerApp : public HeadlessTest {
     ASSERT_EQ(InitLLSLibrary(), 1);
     InitSQRTables();
     InitButtons();
-    WNDCLASS wc{};
-    wc.lpfnWndProc = TestProc;
-    wc.lpszClassName = "TunerAppTest";
-    RegisterClass(&wc);
-    hwnd = CreateWindowEx(0, "TunerAppTest", "Zelvaro (Version 1.5)", WS_VISIBLE, 0, 0, 240, 320,
-                          nullptr, nullptr, nullptr, nullptr);
+    hwnd = OpenWindow("TunerAppTest", TestProc);
     ASSERT_NE(hwnd, nullptr);
     game.hWindow = hwnd;
     ASSERT_EQ(game.screen.Init(hwnd, 0), 1);
@@ -88,8 +84,7 @@ class TunerApp : public HeadlessTest {
     KeepDisplayAwake(false);
     game.screen.Exit();
     game.hWindow = nullptr;
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
-    UnregisterClass("TunerAppTest", nullptr);
+    CloseWindow();
     ExitLLSLibrary();
     DisplayProperties = savedProperties;
     ResetSettings();
@@ -97,12 +92,8 @@ class TunerApp : public HeadlessTest {
     EXPECT_EQ(chdir(savedDir), 0);
   }
   static void ResetSettings() {
-    TriggerLevel = 1;
-    MeterAdjust = 0;
-    AdjustMode = 0;
-    SquareScreen = 0;
+    testing_support::ResetTunerGlobals();
     IdleTimerCount = 0;
-    Tuner = TunerState{};
     UpdateButtonBuffers();
   }
 

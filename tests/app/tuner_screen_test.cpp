@@ -13,6 +13,7 @@
 #include "support/golden.h"
 #include "support/pixel_format.h"
 #include "support/queued_audio.h"
+#include "support/tuner_globals.h"
 #include "tuner/analysis.h"
 #include "tuner/app.h"
 
@@ -29,19 +30,12 @@ constexpr uint32_t kLayout = kPocket ? kfDirect565 : kfDirect555;
 class TunerScreen : public ::testing::Test {
  protected:
   void SetUp() override {
-    SquareScreen = 0;
-    TriggerLevel = 1;
-    MeterAdjust = 0;
-    AdjustMode = 0;
-    Tuner = TunerState{};
+    testing_support::ResetTunerGlobals();
     Load();
   }
   void TearDown() override {
     calc_end();
-    SquareScreen = 0;
-    MeterAdjust = 0;
-    AdjustMode = 0;
-    TriggerLevel = 1;
+    testing_support::ResetTunerGlobals();
   }
   // Artwork and surfaces in this build's pixel layout.
   void Load() {

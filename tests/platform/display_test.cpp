@@ -21,24 +21,15 @@ namespace {
 
 using testing_support::HeadlessTest;
 
-LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProc(hwnd, message, wParam, lParam);
-}
-
 class Display : public HeadlessTest {
  protected:
   void SetUp() override {
     HeadlessTest::SetUp();
-    WNDCLASS wc{};
-    wc.lpfnWndProc = PlainProc;
-    wc.lpszClassName = "DisplayTest";
-    RegisterClass(&wc);
-    hwnd = CreateWindowEx(0, "DisplayTest", "Zelvaro (Version 1.5)", WS_VISIBLE, 0, 0, 240, 320,
-                          nullptr, nullptr, nullptr, nullptr);
+    hwnd = OpenWindow("DisplayTest");
     ASSERT_NE(hwnd, nullptr);
   }
   void TearDown() override {
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    CloseWindow();
     headless::SetDisplayPitches(0, 0);
   }
 

@@ -21,10 +21,6 @@ namespace {
 using testing_support::HeadlessTest;
 using testing_support::TempDir;
 
-LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProc(hwnd, message, wParam, lParam);
-}
-
 constexpr UINT kRaise = WM_APP + 9;
 
 class Instance : public HeadlessTest {
@@ -35,12 +31,7 @@ class Instance : public HeadlessTest {
     hadRuntime = old != nullptr;
     if (old) savedRuntime = old;
     setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
-    WNDCLASS wc{};
-    wc.lpfnWndProc = PlainProc;
-    wc.lpszClassName = "InstanceTest";
-    RegisterClass(&wc);
-    hwnd = CreateWindowEx(0, "InstanceTest", "", 0, 0, 0, 240, 320, nullptr, nullptr, nullptr,
-                          nullptr);
+    hwnd = OpenWindow("InstanceTest", nullptr, "", 0);
     ASSERT_NE(hwnd, nullptr);
   }
   void TearDown() override {

@@ -18,27 +18,16 @@ namespace {
 
 using testing_support::HeadlessTest;
 
-LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProc(hwnd, message, wParam, lParam);
-}
-
 class Windows : public HeadlessTest {
  protected:
   void SetUp() override {
     HeadlessTest::SetUp();
-    WNDCLASS wc{};
-    wc.lpfnWndProc = PlainProc;
-    wc.lpszClassName = "WindowsTest";
-    wc.hIcon = LoadIcon(nullptr, "PROGRAMICON");
-    RegisterClass(&wc);
-    hwnd = CreateWindowEx(0, "WindowsTest", "Shown", 0, 0, 0, 240, 320, nullptr, nullptr, nullptr,
-                          nullptr);
+    hwnd = OpenWindow("WindowsTest", nullptr, "Shown", 0, LoadIcon(nullptr, "PROGRAMICON"));
     ASSERT_NE(hwnd, nullptr);
   }
   void TearDown() override {
     GXCloseDisplay();
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
-    UnregisterClass("WindowsTest", nullptr);
+    CloseWindow();
     platform::SetDisplayScale(0);
   }
   // Opens the window's display by drawing into it, as the desk screen does.

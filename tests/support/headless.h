@@ -12,6 +12,15 @@
 
 namespace testing_support {
 
+// The desk window's title, as the programs show it.
+inline constexpr const char* kWindowTitle = "Zelvaro (Version 1.5)";
+// The trigger level menu's items, as the tuner offers them.
+inline constexpr const char* kTriggerItems = "01Off,021,032,043";
+
+inline LRESULT CALLBACK PlainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
 class HeadlessTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -22,6 +31,33 @@ class HeadlessTest : public ::testing::Test {
     while (PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) {
     }
   }
+  void TearDown() override { CloseWindow(); }
+
+  // Registers the window class `className` (with `proc`, a plain window
+  // when null, and `icon`) and opens a 240 x 320 window of it at (0, 0);
+  // TearDown closes it and unregisters the class.
+  HWND OpenWindow(const char* className, WNDPROC proc = nullptr, const char* title = kWindowTitle,
+                  DWORD style = WS_VISIBLE, HICON icon = nullptr) {
+    WNDCLASS wc{};
+    wc.lpfnWndProc = proc ? proc : PlainWindowProc;
+    wc.lpszClassName = className;
+    wc.hIcon = icon;
+    RegisterClass(&wc);
+    m_Class = className;
+    m_Window = CreateWindowEx(0, className, title, style, 0, 0, 240, 320, nullptr, nullptr, nullptr,
+                              nullptr);
+    return m_Window;
+  }
+  void CloseWindow() {
+    if (m_Window && IsWindow(m_Window)) DestroyWindow(m_Window);
+    m_Window = nullptr;
+    if (m_Class) UnregisterClass(m_Class, nullptr);
+    m_Class = nullptr;
+  }
+
+ private:
+  HWND m_Window = nullptr;
+  const char* m_Class = nullptr;
 };
 
 // Byte `offset` of the pattern recording: offset mod 251. A block (of any

@@ -32,12 +32,7 @@ class Buttons : public HeadlessTest {
     HeadlessTest::SetUp();
     saved = DisplayProperties;
     DisplayProperties.ffFormat = kfDirect555;
-    WNDCLASS wc{};
-    wc.lpfnWndProc = RecordingProc;
-    wc.lpszClassName = "ButtonsTest";
-    RegisterClass(&wc);
-    hwnd = CreateWindowEx(0, "ButtonsTest", "Zelvaro", WS_VISIBLE, 0, 0, 240, 320, nullptr, nullptr,
-                          nullptr, nullptr);
+    hwnd = OpenWindow("ButtonsTest", RecordingProc, "Zelvaro");
     ASSERT_NE(hwnd, nullptr);
     g_Dispatched.clear();
     initcharset();
@@ -46,7 +41,7 @@ class Buttons : public HeadlessTest {
   }
   void TearDown() override {
     screen.Exit();
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    CloseWindow();
     MSG m;
     while (PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) {
     }

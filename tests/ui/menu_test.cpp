@@ -21,11 +21,7 @@ namespace {
 using testing_support::HeadlessTest;
 using testing_support::MatchesGolden;
 
-const char kTriggerItems[] = "01Off,021,032,043";
-
-LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProc(hwnd, message, wParam, lParam);
-}
+using testing_support::kTriggerItems;
 
 class Menus : public HeadlessTest {
  protected:
@@ -35,12 +31,7 @@ class Menus : public HeadlessTest {
     ASSERT_EQ(InitLLSLibrary(), 1);
     InitSQRTables();
     InitButtons();
-    WNDCLASS wc{};
-    wc.lpfnWndProc = PlainProc;
-    wc.lpszClassName = "MenuTest";
-    RegisterClass(&wc);
-    hwnd = CreateWindowEx(0, "MenuTest", "Zelvaro (Version 1.5)", WS_VISIBLE, 0, 0, 240, 320,
-                          nullptr, nullptr, nullptr, nullptr);
+    hwnd = OpenWindow("MenuTest");
     ASSERT_NE(hwnd, nullptr);
     ASSERT_EQ(screen.Init(hwnd, 0), 1);
     // The tuner's screen is the meter.
@@ -52,7 +43,7 @@ class Menus : public HeadlessTest {
   }
   void TearDown() override {
     screen.Exit();
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    CloseWindow();
     ExitLLSLibrary();
     DisplayProperties = saved;
   }
