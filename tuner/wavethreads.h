@@ -69,9 +69,9 @@ class WaveThreadBase {
 
   // Init's checks and storing, with the number of device blocks. 1, or 0
   // with nothing changed.
-  int Configure(int priority, unsigned short bufferCount, DWORD bufferSize,
-                unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample,
-                int deviceBuffers) REQUIRES(m_cs);
+  int Configure(int priority, unsigned short bufferCount, DWORD bufferSize, unsigned short channels,
+                DWORD samplesPerSec, unsigned short bitsPerSample, int deviceBuffers)
+      REQUIRES(m_cs);
   void SetWorkerPriority(int priority) REQUIRES(m_cs);
 
   // What the two threads do differently. OpenDevice runs once the worker
