@@ -128,7 +128,7 @@ void* MemMgr::Allocate(void* pExtern, size_t cbClientReq, const char* pszExpr, c
   cbNode += kNodeGranule - cbNode % kNodeGranule;
   const bool fHuge = cbNode > kHugeNodeSize;
 
-  Enter();
+  ScopedLock lock(m_t.cs);
   NodeHeader* pNode = nullptr;
   if (fHuge) {
     void* pMem = PlatformAlloc(size_t{cbNode} + kNodeExtra);
@@ -170,7 +170,6 @@ void* MemMgr::Allocate(void* pExtern, size_t cbClientReq, const char* pszExpr, c
       m_t.cFreeChunks--;
     }
   }
-  Leave();
   return pResult;
 }
 
@@ -266,15 +265,20 @@ int MemMgr::VerifySignatures(NodeHeader* pNode, const char* pszFile, int iLine) 
 }
 
 void MemMgr::Free(void* pAddress, const char* pszFile, int iLine, int fIsDeleteFree) {
-  Enter();
-  NodeHeader* pPrev;
-  NodeHeader* pNode = FindUsed(pAddress, &pPrev);
-  if (!pNode) {
-    // The box waits for the user: the other threads keep the heap meanwhile.
-    Leave();
-    MemMgr_ShowWarning(pAddress, pszFile, iLine, "An invalid address was deleted.");
-    return;
+  {
+    ScopedLock lock(m_t.cs);
+    NodeHeader* pPrev;
+    if (NodeHeader* pNode = FindUsed(pAddress, &pPrev)) {
+      FreeNode(pNode, pPrev, pAddress, pszFile, iLine, fIsDeleteFree);
+      return;
+    }
   }
+  // The box waits for the user: the other threads keep the heap meanwhile.
+  MemMgr_ShowWarning(pAddress, pszFile, iLine, "An invalid address was deleted.");
+}
+
+void MemMgr::FreeNode(NodeHeader* pNode, NodeHeader* pPrev, void* pAddress, const char* pszFile,
+                      int iLine, int fIsDeleteFree) {
   if (fIsDeleteFree && pNode->Type != OBJECT_NODE) {
     MemMgr_ShowWarning(pNode, pszFile, iLine, "A non-object memory address was deleted.");
   } else if (!fIsDeleteFree && pNode->Type == OBJECT_NODE) {
@@ -294,7 +298,6 @@ void MemMgr::Free(void* pAddress, const char* pszFile, int iLine, int fIsDeleteF
   if (!fIntact) {
     // Out of service: still counted as used by its chunk.
     m_t.cNodesWithheld++;
-    Leave();
     return;
   }
   pNode->pUsedPrev = pNode->pUsedNext = nullptr;
@@ -302,7 +305,6 @@ void MemMgr::Free(void* pAddress, const char* pszFile, int iLine, int fIsDeleteF
 
   if (pNode->fIsHuge) {
     PlatformFree(pNode);
-    Leave();
     return;
   }
 
@@ -310,7 +312,6 @@ void MemMgr::Free(void* pAddress, const char* pszFile, int iLine, int fIsDeleteF
   PushFree(pNode);
   MemChunk* pChunk = pNode->pThisChunk;
   if (--pChunk->cNodesUsed == 0 && ++m_t.cFreeChunks > kEmptyChunksKept) ReleaseChunk(pChunk);
-  Leave();
 }
 
 // Returns an empty chunk to the platform after taking its nodes off their
@@ -348,16 +349,15 @@ void MemMgr::ReleaseChunk(MemChunk* pChunk) {
 }
 
 void MemMgr::Tare(void* pAddress, const char* pszFile, int iLine) {
-  Enter();
-  NodeHeader* pNode = FindNodeHeader(pAddress);
-  if (!pNode) {
-    Leave();
-    MemMgr_ShowWarning(pAddress, pszFile, iLine, "An invalid address was tared.");
-    return;
+  {
+    ScopedLock lock(m_t.cs);
+    if (NodeHeader* pNode = FindNodeHeader(pAddress)) {
+      VerifySignatures(pNode, pszFile, iLine);
+      pNode->fTared = 1;
+      return;
+    }
   }
-  VerifySignatures(pNode, pszFile, iLine);
-  pNode->fTared = 1;
-  Leave();
+  MemMgr_ShowWarning(pAddress, pszFile, iLine, "An invalid address was tared.");
 }
 
 void MemMgr::ReportLeaks() {}

@@ -19,7 +19,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+
+#include "platform/winapi/thread_safety.h"
 
 enum NodeType { NORMAL_NODE = 0, OBJECT_NODE = 1, RESOURCE_NODE = 2 };
 
@@ -121,33 +122,33 @@ class MemMgr {
   // Leak reports are not produced by either program: this does nothing.
   void ReportLeaks();
 
-  void Enter();
-  void Leave();
+  void Enter() ACQUIRE(m_t.cs);
+  void Leave() RELEASE(m_t.cs);
 
   // Internal steps, public for inspection. The caller holds the lock (Enter).
   // CreateChunk makes a new chunk the one carved from, or does nothing when
   // the platform refuses the memory.
-  void CreateChunk();
+  void CreateChunk() REQUIRES(m_t.cs);
   // Cuts a free node of `cbReq` bytes (at least 128) from the front of the
   // newest chunk's uncarved bytes, optionally onto its free list; null when
   // there is no chunk or it does not fit.
-  NodeHeader* CarveChunk(unsigned cbReq, int fPutOnFreeList);
+  NodeHeader* CarveChunk(unsigned cbReq, int fPutOnFreeList) REQUIRES(m_t.cs);
   // The live node whose client or tracked address is `pData`, or null.
-  NodeHeader* FindNodeHeader(const void* pData);
+  NodeHeader* FindNodeHeader(const void* pData) REQUIRES(m_t.cs);
   // Reports an overwritten signature to the node-level warning; 1 when both
   // signatures are intact, 0 otherwise.
-  int VerifySignatures(NodeHeader* pNode, const char* pszFile, int iLine);
+  int VerifySignatures(NodeHeader* pNode, const char* pszFile, int iLine) REQUIRES(m_t.cs);
 
   // The manager's state. Read it only while holding the lock.
   struct State {
-    std::recursive_mutex cs;
-    MemChunk* pChunkFirst = nullptr;  // newest chunk, the only one carved from
-    NodeHeader* aUsedList[kUsedBuckets] = {};
-    NodeHeader* aFreeList[kFreeClasses] = {};
-    unsigned cFreeChunks = 0;  // chunks holding no live node
+    RecursiveMutex cs;
+    MemChunk* pChunkFirst GUARDED_BY(cs) = nullptr;  // newest chunk, the only one carved from
+    NodeHeader* aUsedList[kUsedBuckets] GUARDED_BY(cs) = {};
+    NodeHeader* aFreeList[kFreeClasses] GUARDED_BY(cs) = {};
+    unsigned cFreeChunks GUARDED_BY(cs) = 0;  // chunks holding no live node
     // Nodes taken out of service because their signatures were overwritten.
     // They are never reused and their chunks are never released.
-    unsigned cNodesWithheld = 0;
+    unsigned cNodesWithheld GUARDED_BY(cs) = 0;
   } m_t;
 
   // Where chunks and huge nodes come from and go back to: the C library
@@ -158,13 +159,16 @@ class MemMgr {
  private:
   void* PlatformAlloc(size_t cb);
   void PlatformFree(void* p);
-  NodeHeader* FindUsed(const void* pData, NodeHeader** ppPrev);
-  NodeHeader* TakeFreeNode(unsigned iClass, const char* pszFile, int iLine);
-  void PushFree(NodeHeader* pNode);
-  void UnlinkFree(NodeHeader* pNode);
-  void PinChunk(MemChunk* pChunk);
-  MemChunk* ChunkHolding(const void* p);
-  void ReleaseChunk(MemChunk* pChunk);
+  NodeHeader* FindUsed(const void* pData, NodeHeader** ppPrev) REQUIRES(m_t.cs);
+  // Free's work once the live node (after `pPrev` in its bucket) is found.
+  void FreeNode(NodeHeader* pNode, NodeHeader* pPrev, void* pAddress, const char* pszFile,
+                int iLine, int fIsDeleteFree) REQUIRES(m_t.cs);
+  NodeHeader* TakeFreeNode(unsigned iClass, const char* pszFile, int iLine) REQUIRES(m_t.cs);
+  void PushFree(NodeHeader* pNode) REQUIRES(m_t.cs);
+  void UnlinkFree(NodeHeader* pNode) REQUIRES(m_t.cs);
+  void PinChunk(MemChunk* pChunk) REQUIRES(m_t.cs);
+  MemChunk* ChunkHolding(const void* p) REQUIRES(m_t.cs);
+  void ReleaseChunk(MemChunk* pChunk) REQUIRES(m_t.cs);
 };
 
 // The process-wide manager, created by the first call (safely, even when two

@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "common_code/salloc.h"
@@ -44,69 +43,68 @@ constexpr DWORD kMinSourceRate = 1000;
 constexpr DWORD kMaxSourceRate = 384000;
 
 // Guards starting and ending the feeder thread.
-constinit std::mutex g_InitMutex;
+constinit Mutex g_InitMutex ACQUIRED_BEFORE(WaveOutState.cs);
 
 // The handheld puts the device volume found at start-up back at exit.
 DWORD g_dwStartVolume = 0;
 int g_fStartVolumeKept = 0;
 
-WAVEOUTSTATE& S() { return WaveOutState; }
-
 // Thread identities here are the standard library's, not the platform's:
 // at the program's end the platform's record of the main thread is gone
 // before WAVEOUTSTATE's destructor runs.
-void Lock() {
-  EnterCriticalSection(&S().cs);
-  if (S().cOwnerDepth++ == 0) S().idOwner.store(std::this_thread::get_id());
+void Lock() ACQUIRE(WaveOutState.cs) {
+  EnterCriticalSection(&WaveOutState.cs);
+  if (WaveOutState.cOwnerDepth++ == 0) WaveOutState.idOwner.store(std::this_thread::get_id());
 }
 
-void Unlock() {
-  if (--S().cOwnerDepth == 0) S().idOwner.store(std::thread::id());
-  LeaveCriticalSection(&S().cs);
+void Unlock() RELEASE(WaveOutState.cs) {
+  if (--WaveOutState.cOwnerDepth == 0) WaveOutState.idOwner.store(std::thread::id());
+  LeaveCriticalSection(&WaveOutState.cs);
 }
 
 // Locks are taken in one order: g_InitMutex, then cs. A thread that holds cs
 // never waits for g_InitMutex (WaveOut_Terminate refuses such a caller first).
 void WaveOut_Initialize() {
-  if (S().fInitialized.load()) return;
-  std::lock_guard<std::mutex> lk(g_InitMutex);
-  if (S().fInitialized.load()) return;
-  InitializeCriticalSection(&S().cs);
+  if (WaveOutState.fInitialized.load()) return;
+  ScopedLock lk(g_InitMutex);
+  if (WaveOutState.fInitialized.load()) return;
+  InitializeCriticalSection(&WaveOutState.cs);
   Lock();
-  S().heBufferDone = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  S().fStopThread = 0;
-  S().fFeeding.store(1);
-  S().hThread = S().heBufferDone ? CreateThread(nullptr, 0, WaveOut_FeedThread, nullptr, 0, nullptr)
-                                 : nullptr;
-  if (!S().hThread) S().fFeeding.store(0);
-  S().fInitialized.store(1);
+  WaveOutState.heBufferDone = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  WaveOutState.fStopThread = 0;
+  WaveOutState.fFeeding.store(1);
+  WaveOutState.hThread = WaveOutState.heBufferDone
+                             ? CreateThread(nullptr, 0, WaveOut_FeedThread, nullptr, 0, nullptr)
+                             : nullptr;
+  if (!WaveOutState.hThread) WaveOutState.fFeeding.store(0);
+  WaveOutState.fInitialized.store(1);
   Unlock();
 }
 
 // Hands back the queued buffers, unprepares them and closes the device.
 // Lock held.
-void CloseDevice() {
-  if (!S().hwo) return;
-  waveOutReset(S().hwo);
-  for (WAVEOUTBUFFER& b : S().aBuffers) {
-    waveOutUnprepareHeader(S().hwo, &b.hBuf, sizeof(WAVEHDR));
+void CloseDevice() REQUIRES(WaveOutState.cs) {
+  if (!WaveOutState.hwo) return;
+  waveOutReset(WaveOutState.hwo);
+  for (WAVEOUTBUFFER& b : WaveOutState.aBuffers) {
+    waveOutUnprepareHeader(WaveOutState.hwo, &b.hBuf, sizeof(WAVEHDR));
     b.fDone.store(1);
   }
-  waveOutClose(S().hwo);
-  S().hwo = nullptr;
-  S().fStereo = 0;
-  S().fDeviceLost.store(0);
+  waveOutClose(WaveOutState.hwo);
+  WaveOutState.hwo = nullptr;
+  WaveOutState.fStereo = 0;
+  WaveOutState.fDeviceLost.store(0);
 }
 
-void StopAllSources() {
-  for (unsigned i = 0; i < S().cSources; i++)
-    if (S().aSources[i].abData) WaveOut_OnStop(&S().aSources[i]);
+void StopAllSources() REQUIRES(WaveOutState.cs) {
+  for (unsigned i = 0; i < WaveOutState.cSources; i++)
+    if (WaveOutState.aSources[i].abData) WaveOut_OnStop(&WaveOutState.aSources[i]);
 }
 
-void FreeSources() {
-  if (S().aSources) MemMgr_Free(S().aSources, __FILE__, __LINE__);
-  S().aSources = nullptr;
-  S().cSources = 0;
+void FreeSources() REQUIRES(WaveOutState.cs) {
+  if (WaveOutState.aSources) MemMgr_Free(WaveOutState.aSources, __FILE__, __LINE__);
+  WaveOutState.aSources = nullptr;
+  WaveOutState.cSources = 0;
 }
 
 // Ends the feeder thread and the device, releases the mixer's memory.
@@ -114,26 +112,26 @@ void FreeSources() {
 // the platform's waits (see Lock); the feeder's own flag is waited for.
 int Terminate(bool fAtExit) {
   const std::thread::id idSelf = std::this_thread::get_id();
-  if (S().idOwner.load() == idSelf) return 0;
-  std::lock_guard<std::mutex> lk(g_InitMutex);
-  if (!S().fInitialized.load()) return 1;
-  if (S().idFeeder.load() == idSelf) return 0;
+  if (WaveOutState.idOwner.load() == idSelf) return 0;
+  ScopedLock lk(g_InitMutex);
+  if (!WaveOutState.fInitialized.load()) return 1;
+  if (WaveOutState.idFeeder.load() == idSelf) return 0;
   Lock();
-  S().fStopThread = 1;
-  HANDLE hThread = S().hThread;
+  WaveOutState.fStopThread = 1;
+  HANDLE hThread = WaveOutState.hThread;
   Unlock();
   if (hThread) {
-    SetEvent(S().heBufferDone);
+    SetEvent(WaveOutState.heBufferDone);
     if (fAtExit) {
-      while (S().fFeeding.load()) S().fFeeding.wait(1);
+      while (WaveOutState.fFeeding.load()) WaveOutState.fFeeding.wait(1);
     } else {
       WaitForSingleObject(hThread, INFINITE);
     }
     CloseHandle(hThread);
   }
   Lock();
-  S().hThread = nullptr;
-  S().idFeeder.store(std::thread::id());
+  WaveOutState.hThread = nullptr;
+  WaveOutState.idFeeder.store(std::thread::id());
   StopAllSources();
   CloseDevice();
   FreeSources();
@@ -141,10 +139,10 @@ int Terminate(bool fAtExit) {
   if (m.aLeft) MemMgr_Free(m.aLeft, __FILE__, __LINE__);
   if (m.aRight) MemMgr_Free(m.aRight, __FILE__, __LINE__);
   m = WAVEOUTMIX{};
-  S().fInitialized.store(0);
+  WaveOutState.fInitialized.store(0);
   Unlock();
-  if (S().heBufferDone) CloseHandle(S().heBufferDone);
-  S().heBufferDone = nullptr;
+  if (WaveOutState.heBufferDone) CloseHandle(WaveOutState.heBufferDone);
+  WaveOutState.heBufferDone = nullptr;
   return 1;
 }
 
@@ -156,7 +154,7 @@ int GrowAccumulator(short** ppAcc, unsigned* pcAcc, unsigned cNeed) {
   return 1;
 }
 
-BYTE ScaleToByte(int iAcc) {
+BYTE ScaleToByte(int iAcc) REQUIRES(WaveOutState.cs) {
   const WAVEOUTMIX& m = WaveOutMix;
   int v = iAcc * m.cVolWanted / m.cVolCurrent + 128;
   return static_cast<BYTE>(std::clamp(v, 0, 255));
@@ -283,7 +281,7 @@ void WaveOut_Enter() {
   for (;;) {
     WaveOut_Initialize();
     Lock();
-    if (S().fInitialized.load()) return;
+    if (WaveOutState.fInitialized.load()) return;
     Unlock();
   }
 }
@@ -291,17 +289,17 @@ void WaveOut_Enter() {
 void WaveOut_Leave() { Unlock(); }
 
 int WaveOut_IsRunning() {
-  if (!S().fInitialized.load()) return 0;
+  if (!WaveOutState.fInitialized.load()) return 0;
   Lock();
-  int fRunning = S().fInitialized.load() && S().hThread != nullptr;
+  int fRunning = WaveOutState.fInitialized.load() && WaveOutState.hThread != nullptr;
   Unlock();
   return fRunning;
 }
 
 int WaveOut_IsOpen() {
-  if (!S().fInitialized.load()) return 0;
+  if (!WaveOutState.fInitialized.load()) return 0;
   Lock();
-  int fOpen = S().fInitialized.load() && S().hwo != nullptr;
+  int fOpen = WaveOutState.fInitialized.load() && WaveOutState.hwo != nullptr;
   Unlock();
   return fOpen;
 }
@@ -316,33 +314,33 @@ void WaveOut_Init() {
 int WaveOut_Init(const WAVEFORMATEX* pFormat) {
   if (!pFormat) return 0;
   WaveOut_Enter();
-  if (!S().hwo) {
-    for (WORD nChannels = 2; nChannels >= 1 && !S().hwo; nChannels--) {
+  if (!WaveOutState.hwo) {
+    for (WORD nChannels = 2; nChannels >= 1 && !WaveOutState.hwo; nChannels--) {
       WAVEFORMATEX f = PcmWaveFormat(pFormat->nSamplesPerSec, pFormat->wBitsPerSample, nChannels);
       HWAVEOUT h = nullptr;
       if (waveOutOpen(&h, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&WaveOut_Callback), 0,
                       CALLBACK_FUNCTION) == MMSYSERR_NOERROR) {
-        S().hwo = h;
-        S().fStereo = nChannels == 2;
+        WaveOutState.hwo = h;
+        WaveOutState.fStereo = nChannels == 2;
       }
     }
-    for (unsigned i = 0; S().hwo && i < kWaveOutBufferCount; i++) {
-      WAVEOUTBUFFER& b = S().aBuffers[i];
+    for (unsigned i = 0; WaveOutState.hwo && i < kWaveOutBufferCount; i++) {
+      WAVEOUTBUFFER& b = WaveOutState.aBuffers[i];
       std::memset(&b.hBuf, 0, sizeof(b.hBuf));
       std::memset(b.abBuf, 0, sizeof(b.abBuf));
       b.hBuf.lpData = reinterpret_cast<LPSTR>(b.abBuf);
       b.hBuf.dwBufferLength = kWaveOutBufferBytes;
       b.fDone.store(1);
-      if (waveOutPrepareHeader(S().hwo, &b.hBuf, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+      if (waveOutPrepareHeader(WaveOutState.hwo, &b.hBuf, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
         for (unsigned j = 0; j < i; j++)
-          waveOutUnprepareHeader(S().hwo, &S().aBuffers[j].hBuf, sizeof(WAVEHDR));
-        waveOutClose(S().hwo);
-        S().hwo = nullptr;
-        S().fStereo = 0;
+          waveOutUnprepareHeader(WaveOutState.hwo, &WaveOutState.aBuffers[j].hBuf, sizeof(WAVEHDR));
+        waveOutClose(WaveOutState.hwo);
+        WaveOutState.hwo = nullptr;
+        WaveOutState.fStereo = 0;
       }
     }
   }
-  int fOpen = S().hwo != nullptr;
+  int fOpen = WaveOutState.hwo != nullptr;
   WaveOut_Leave();
   return fOpen;
 }
@@ -350,12 +348,12 @@ int WaveOut_Init(const WAVEFORMATEX* pFormat) {
 void CALLBACK WaveOut_Callback(HANDLE, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
   if (uMsg == WOM_DONE) {
     auto* pHdr = reinterpret_cast<WAVEHDR*>(dwParam1);
-    for (WAVEOUTBUFFER& b : S().aBuffers)
+    for (WAVEOUTBUFFER& b : WaveOutState.aBuffers)
       if (&b.hBuf == pHdr) b.fDone.store(1);
-    SetEvent(S().heBufferDone);
+    SetEvent(WaveOutState.heBufferDone);
   } else if (uMsg == MM_WOM_DEVICELOST) {
-    S().fDeviceLost.store(1);
-    SetEvent(S().heBufferDone);
+    WaveOutState.fDeviceLost.store(1);
+    SetEvent(WaveOutState.heBufferDone);
   }
 }
 
@@ -367,17 +365,17 @@ int WaveOut_Start(const WAVEOUTREQ* pReq) {
       f.nSamplesPerSec == kWaveOutRate && (f.nChannels == 1 || f.nChannels == 2) && pReq->abData &&
       pReq->cbData) {
     WaveOut_Enter();
-    if (S().hThread && WaveOut_Init(&f)) {
+    if (WaveOutState.hThread && WaveOut_Init(&f)) {
       WAVEOUTSOURCE* pSource = nullptr;
-      for (unsigned i = 0; i < S().cSources && !pSource; i++)
-        if (!S().aSources[i].abData) pSource = &S().aSources[i];
+      for (unsigned i = 0; i < WaveOutState.cSources && !pSource; i++)
+        if (!WaveOutState.aSources[i].abData) pSource = &WaveOutState.aSources[i];
       if (!pSource) {
-        WAVEOUTSOURCE* pOld = S().aSources;
-        unsigned cOld = S().cSources;
-        if (MemMgr_Realloc(sizeof(WAVEOUTSOURCE), &S().aSources, &S().cSources, cOld + 1, 1, 0,
-                           __FILE__, __LINE__)) {
-          if (S().aSources != pOld) MemMgr_Tare(S().aSources, __FILE__, __LINE__);
-          pSource = &S().aSources[cOld];
+        WAVEOUTSOURCE* pOld = WaveOutState.aSources;
+        unsigned cOld = WaveOutState.cSources;
+        if (MemMgr_Realloc(sizeof(WAVEOUTSOURCE), &WaveOutState.aSources, &WaveOutState.cSources,
+                           cOld + 1, 1, 0, __FILE__, __LINE__)) {
+          if (WaveOutState.aSources != pOld) MemMgr_Tare(WaveOutState.aSources, __FILE__, __LINE__);
+          pSource = &WaveOutState.aSources[cOld];
         }
       }
       if (pSource) {
@@ -391,7 +389,7 @@ int WaveOut_Start(const WAVEOUTREQ* pReq) {
         pSource->lpCookie = pReq->lpCookie;
         pSource->pDecOnStop = pReq->pDecOnStop;
         pSource->pDestroyAfter = pReq->pDestroyAfter;
-        SetEvent(S().heBufferDone);
+        SetEvent(WaveOutState.heBufferDone);
         fAccepted = 1;
       }
     }
@@ -403,24 +401,24 @@ int WaveOut_Start(const WAVEOUTREQ* pReq) {
 
 void WaveOut_Stop(const BYTE* abData) {
   // Before the mixer has started nothing plays: no thread is started for it.
-  if (!abData || !S().fInitialized.load()) return;
+  if (!abData || !WaveOutState.fInitialized.load()) return;
   WaveOut_Enter();
-  for (unsigned i = 0; i < S().cSources; i++)
-    if (S().aSources[i].abData == abData) S().aSources[i] = WAVEOUTSOURCE{};
+  for (unsigned i = 0; i < WaveOutState.cSources; i++)
+    if (WaveOutState.aSources[i].abData == abData) WaveOutState.aSources[i] = WAVEOUTSOURCE{};
   WaveOut_Leave();
 }
 
 void WaveOut_Pause() {
-  if (!S().fInitialized.load()) return;
+  if (!WaveOutState.fInitialized.load()) return;
   WaveOut_Enter();
-  if (S().hwo) waveOutPause(S().hwo);
+  if (WaveOutState.hwo) waveOutPause(WaveOutState.hwo);
   WaveOut_Leave();
 }
 
 void WaveOut_Restart() {
-  if (!S().fInitialized.load()) return;
+  if (!WaveOutState.fInitialized.load()) return;
   WaveOut_Enter();
-  if (S().hwo) waveOutRestart(S().hwo);
+  if (WaveOutState.hwo) waveOutRestart(WaveOutState.hwo);
   WaveOut_Leave();
 }
 
@@ -438,10 +436,11 @@ int WaveOut_GetVolume(DWORD* pdwVolume) {
 }
 
 int WaveOut_Shutdown() {
-  if (!S().fInitialized.load()) return 1;
+  if (!WaveOutState.fInitialized.load()) return 1;
   WaveOut_Enter();
   int fActive = 0;
-  for (unsigned i = 0; i < S().cSources; i++) fActive |= S().aSources[i].abData != nullptr;
+  for (unsigned i = 0; i < WaveOutState.cSources; i++)
+    fActive |= WaveOutState.aSources[i].abData != nullptr;
   if (!fActive) {
     FreeSources();
     CloseDevice();
@@ -455,24 +454,24 @@ int WaveOut_Terminate() { return Terminate(false); }
 // Feeder --------------------------------------------------------------------------
 
 DWORD WINAPI WaveOut_FeedThread(LPVOID) {
-  S().idFeeder.store(std::this_thread::get_id());
+  WaveOutState.idFeeder.store(std::this_thread::get_id());
   for (;;) {
-    WaitForSingleObject(S().heBufferDone, INFINITE);
+    WaitForSingleObject(WaveOutState.heBufferDone, INFINITE);
     Lock();
-    if (S().fStopThread) {
+    if (WaveOutState.fStopThread) {
       Unlock();
-      S().fFeeding.store(0);
-      S().fFeeding.notify_all();
+      WaveOutState.fFeeding.store(0);
+      WaveOutState.fFeeding.notify_all();
       return 0;
     }
-    if (S().fDeviceLost.load()) {
+    if (WaveOutState.fDeviceLost.load()) {
       StopAllSources();
       CloseDevice();
     }
-    if (S().hwo) {
+    if (WaveOutState.hwo) {
       unsigned cActive = 0;
-      for (WAVEOUTBUFFER& b : S().aBuffers) cActive += b.fDone.load() ? 0 : 1;
-      for (WAVEOUTBUFFER& b : S().aBuffers) {
+      for (WAVEOUTBUFFER& b : WaveOutState.aBuffers) cActive += b.fDone.load() ? 0 : 1;
+      for (WAVEOUTBUFFER& b : WaveOutState.aBuffers) {
         if (!b.fDone.load()) continue;
         if (WaveOut_LoadBuffer(&b, cActive < 4 ? LBR_FORCEPLAY : LBR_NORMAL)) cActive++;
       }
@@ -482,9 +481,9 @@ DWORD WINAPI WaveOut_FeedThread(LPVOID) {
 }
 
 int WaveOut_LoadBuffer(WAVEOUTBUFFER* pBuffer, LOADBUFFERREQ req) {
-  if (!WaveOut_MixBuffer(pBuffer->abBuf, req) || !S().hwo) return 0;
+  if (!WaveOut_MixBuffer(pBuffer->abBuf, req) || !WaveOutState.hwo) return 0;
   pBuffer->fDone.store(0);
-  if (waveOutWrite(S().hwo, &pBuffer->hBuf, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+  if (waveOutWrite(WaveOutState.hwo, &pBuffer->hBuf, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
     pBuffer->fDone.store(1);
     return 0;
   }
@@ -493,12 +492,12 @@ int WaveOut_LoadBuffer(WAVEOUTBUFFER* pBuffer, LOADBUFFERREQ req) {
 
 int WaveOut_MixBuffer(BYTE* abTarget, LOADBUFFERREQ req) {
   WaveOut_ClearMix();
-  const unsigned cSamples = S().fStereo ? kWaveOutBufferBytes / 2 : kWaveOutBufferBytes;
+  const unsigned cSamples = WaveOutState.fStereo ? kWaveOutBufferBytes / 2 : kWaveOutBufferBytes;
   int fFoundContent = req == LBR_FORCEPLAY;
   // WaveOut_OnStop may destroy a sound, which stops its other sources; the
   // array itself stays where it is.
-  for (unsigned i = 0; i < S().cSources; i++) {
-    WAVEOUTSOURCE* pSource = &S().aSources[i];
+  for (unsigned i = 0; i < WaveOutState.cSources; i++) {
+    WAVEOUTSOURCE* pSource = &WaveOutState.aSources[i];
     if (!pSource->abData) continue;
     unsigned iSampleWrite = 0;
     int fYielded = 0;
@@ -514,7 +513,7 @@ int WaveOut_MixBuffer(BYTE* abTarget, LOADBUFFERREQ req) {
     if (!fYielded && req != LBR_PRELOAD) WaveOut_OnStop(pSource);
   }
   if (!fFoundContent) return 0;
-  WaveOut_WriteTarget(abTarget, kWaveOutBufferBytes, S().fStereo);
+  WaveOut_WriteTarget(abTarget, kWaveOutBufferBytes, WaveOutState.fStereo);
   return 1;
 }
 

@@ -85,19 +85,21 @@ struct WAVEOUTBUFFER {
 struct WAVEOUTSTATE {
   std::atomic<int> fInitialized{0};  // the feeder thread and the event exist
   CRITICAL_SECTION cs;
-  WAVEOUTSOURCE* aSources = nullptr;
-  HANDLE heBufferDone = nullptr;  // auto-reset: a buffer came back or work arrived
-  unsigned cSources = 0;          // slots in aSources
-  HWAVEOUT hwo = nullptr;         // null while the device is closed
-  WAVEOUTBUFFER aBuffers[kWaveOutBufferCount] = {};
-  int fStereo = 0;  // the device was opened with two channels
-  int fStopThread = 0;
-  HANDLE hThread = nullptr;
+  WAVEOUTSOURCE* aSources GUARDED_BY(cs) = nullptr;
+  // Auto-reset: a buffer came back or work arrived. Made before the feeder
+  // starts and kept until it has ended, so it is used without the lock.
+  HANDLE heBufferDone = nullptr;
+  unsigned cSources GUARDED_BY(cs) = 0;   // slots in aSources
+  HWAVEOUT hwo GUARDED_BY(cs) = nullptr;  // null while the device is closed
+  WAVEOUTBUFFER aBuffers[kWaveOutBufferCount] GUARDED_BY(cs) = {};
+  int fStereo GUARDED_BY(cs) = 0;  // the device was opened with two channels
+  int fStopThread GUARDED_BY(cs) = 0;
+  HANDLE hThread GUARDED_BY(cs) = nullptr;
   std::atomic<int> fFeeding{0};             // the feeder thread is in its loop
   std::atomic<std::thread::id> idFeeder{};  // the feeder thread, once it runs
   std::atomic<int> fDeviceLost{0};          // the device has gone; the feeder closes it
   std::atomic<std::thread::id> idOwner{};   // thread holding cs, if any
-  unsigned cOwnerDepth = 0;
+  unsigned cOwnerDepth GUARDED_BY(cs) = 0;
   // Ends the feeder thread and closes the device when the program ends.
   ~WAVEOUTSTATE();
 };
@@ -112,12 +114,12 @@ struct WAVEOUTMIX {
   short* aRight;
   unsigned cRight;
 };
-extern WAVEOUTMIX WaveOutMix;
+extern WAVEOUTMIX WaveOutMix GUARDED_BY(WaveOutState.cs);
 
 // The lock over sources, buffers and accumulators. The first Enter (after
 // start-up or WaveOut_Terminate) starts the feeder thread. Recursive.
-void WaveOut_Enter();
-void WaveOut_Leave();
+void WaveOut_Enter() ACQUIRE(WaveOutState.cs);
+void WaveOut_Leave() RELEASE(WaveOutState.cs);
 
 // Volume := low 16 bits of the default device's volume / 13107 (0..5).
 // Starts nothing.
@@ -160,19 +162,21 @@ DWORD WINAPI WaveOut_FeedThread(LPVOID);
 // device's channel count); sources that yield nothing are stopped unless
 // `req` is LBR_PRELOAD. 0, leaving the target alone, when no source gave
 // anything and `req` is not LBR_FORCEPLAY.
-int WaveOut_MixBuffer(BYTE* abTarget, LOADBUFFERREQ req);
+int WaveOut_MixBuffer(BYTE* abTarget, LOADBUFFERREQ req) REQUIRES(WaveOutState.cs);
 // WaveOut_MixBuffer into a device buffer, then writes it to the device.
-int WaveOut_LoadBuffer(WAVEOUTBUFFER* pBuffer, LOADBUFFERREQ req);
-void WaveOut_ClearMix();
+int WaveOut_LoadBuffer(WAVEOUTBUFFER* pBuffer, LOADBUFFERREQ req) REQUIRES(WaveOutState.cs);
+void WaveOut_ClearMix() REQUIRES(WaveOutState.cs);
 // Up to `cSamplesMax` samples (frames) of the source from its read position:
 // sets the data and byte count and returns the samples. A looped source
 // wraps to its start at its end; another stays at its end.
 unsigned WaveOut_ReadSource(WAVEOUTSOURCE* pSource, const BYTE** ppData, unsigned* pcbData,
                             unsigned cSamplesMax);
 // Adds `cb` bytes of input to the accumulators from sample `iSampleOut` on.
-void WaveOut_MixAudio(unsigned iSampleOut, const BYTE* pbData, unsigned cb, int fSourceStereo);
+void WaveOut_MixAudio(unsigned iSampleOut, const BYTE* pbData, unsigned cb, int fSourceStereo)
+    REQUIRES(WaveOutState.cs);
 // The accumulators scaled to 8 bits: peak of the mix = loudest input.
-void WaveOut_WriteTarget(BYTE* pbTarget, unsigned cbTarget, int fTargetStereo);
+void WaveOut_WriteTarget(BYTE* pbTarget, unsigned cbTarget, int fTargetStereo)
+    REQUIRES(WaveOutState.cs);
 // Ends a source: its counter, its notification, its sound; frees the slot.
 void WaveOut_OnStop(WAVEOUTSOURCE* pSource);
 

@@ -389,6 +389,7 @@ int AnalyzeFile(const Options& opt) {
 
 int main(int argc, char** argv) {
   Options opt;
+  opt.Settings.Bands = false;  // no line shows the spectrum
   int status = ParseOptions(argc, argv, opt);
   if (status >= 0) return status;
   SetPrefsFile(opt.SettingsFile);

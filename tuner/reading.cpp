@@ -126,7 +126,7 @@ int ReadingStep(TunerState& state, PieceSource& source, const TunerSettings& set
   }
 
   DescribeReading(f, state.Level, state.bufferlen < kWindowSize, settings, out);
-  out.Bands = OctaveBandLevels(settings.MeterAdjust, out.BandLevel);
+  out.Bands = settings.Bands && OctaveBandLevels(settings.MeterAdjust, out.BandLevel);
   state.LastFrequency = f;
   return 1;
 }

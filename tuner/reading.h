@@ -31,6 +31,7 @@ struct TunerSettings {
   // on every frame.
   int EstimateEvery = kPocket ? 3 : 2;
   bool Steady = false;  // the steady reading (see SteadyEstimate)
+  bool Bands = true;    // measure the octave-band levels (for a screen that shows them)
 };
 
 // State carried from one step to the next. A new object starts in the

@@ -25,7 +25,7 @@ bool ValidConfiguration(int priority, unsigned short bufferCount, DWORD bufferSi
   if (samplesPerSec != 8000 && samplesPerSec != 11025 && samplesPerSec != 22050 &&
       samplesPerSec != 44100)
     return false;
-  // The ring and the block memory are one block longer than the ring.
+  // The ring with a block to spare must fit in 32 bits.
   uint64_t bytes = (static_cast<uint64_t>(bufferCount) + 1) * bufferSize;
   return bytes <= 0xFFFFFFFFu;
 }
@@ -60,13 +60,14 @@ WaveThreadBase::~WaveThreadBase() {
 
 int WaveThreadBase::Configure(int priority, unsigned short bufferCount, DWORD bufferSize,
                               unsigned short channels, DWORD samplesPerSec,
-                              unsigned short bitsPerSample) {
+                              unsigned short bitsPerSample, int deviceBuffers) {
   if (m_Initialised || !ValidConfiguration(priority, bufferCount, bufferSize, channels,
                                            samplesPerSec, bitsPerSample))
     return 0;
   m_Priority = priority;
   m_BufferCount = bufferCount;
   m_BufferSize = bufferSize;
+  m_DeviceBuffers = deviceBuffers;
   m_Format = PcmWaveFormat(samplesPerSec, bitsPerSample, channels);
   m_RingSize = static_cast<DWORD>(bufferCount) * bufferSize;
   m_Initialised = 1;
@@ -77,26 +78,83 @@ void WaveThreadBase::SetWorkerPriority(int priority) {
   SetThreadPriority(m_hThread, PlatformPriority(priority));
 }
 
+unsigned char* WaveThreadBase::BlockData(int index) {
+  return m_pBlocks + static_cast<size_t>(index) * m_BufferSize;
+}
+
+int WaveThreadBase::AllocateBuffers() {
+  m_pBlocks = static_cast<unsigned char*>(std::calloc(m_DeviceBuffers, m_BufferSize));
+  m_pHeaders = static_cast<WAVEHDR*>(std::calloc(m_DeviceBuffers, sizeof(WAVEHDR)));
+  return m_pBlocks && m_pHeaders && m_Ring.Allocate(m_RingSize);
+}
+
 void WaveThreadBase::FreeBuffers() {
   std::free(m_pBlocks);
-  std::free(m_pRing);
   std::free(m_pHeaders);
-  m_pBlocks = m_pRing = nullptr;
+  m_pBlocks = nullptr;
   m_pHeaders = nullptr;
+  m_Ring.Release();
 }
 
 DWORD WaveThreadBase::GetBytesPerSecond() {
-  EnterCriticalSection(&m_cs);
-  DWORD rate = m_Initialised ? m_Format.nAvgBytesPerSec : 0;
-  LeaveCriticalSection(&m_cs);
-  return rate;
+  ScopedLock lock(m_cs);
+  return m_Initialised ? m_Format.nAvgBytesPerSec : 0;
 }
 
 DWORD WaveThreadBase::GetDataLen() {
-  EnterCriticalSection(&m_cs);
-  DWORD len = m_DataLen;
-  LeaveCriticalSection(&m_cs);
-  return len;
+  ScopedLock lock(m_cs);
+  return m_Ring.GetDataLen();
+}
+
+DWORD WINAPI WaveThreadBase::ThreadProc(LPVOID param) {
+  if (!param) return static_cast<DWORD>(-1);
+  auto* self = static_cast<WaveThreadBase*>(param);
+  return RunWorker(self->m_hStopEvent, [self](const MSG& msg) { self->HandleMessage(msg); });
+}
+
+int WaveThreadBase::StartThread() {
+  HANDLE thread;
+  {
+    ScopedLock lock(m_cs);
+    if (m_hThread || !m_Initialised) return 0;
+    ResetEvent(m_hStopEvent);
+    m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, &m_ThreadId);
+    thread = m_hThread;
+  }
+  if (!thread) return 0;
+
+  DWORD code = 0;
+  if (!GetExitCodeThread(thread, &code) || code == STILL_ACTIVE) {
+    // The device's messages go to the worker, so the worker is there before
+    // the device opens; the lock keeps them waiting until it has.
+    ScopedLock lock(m_cs);
+    if (AllocateBuffers() && OpenDevice()) return 1;
+  }
+  StopThread();
+  return 0;
+}
+
+int WaveThreadBase::StopThread() {
+  HANDLE thread;
+  {
+    ScopedLock lock(m_cs);
+    thread = m_hThread;
+    if (!thread || GetCurrentThreadId() == m_ThreadId) return 0;
+  }
+
+  SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
+  SetEvent(m_hStopEvent);
+  HaltDevice(false);
+  WaitForSingleObject(thread, INFINITE);
+  HaltDevice(true);
+  CloseHandle(thread);
+
+  ScopedLock lock(m_cs);
+  m_hThread = nullptr;
+  CloseDevice();
+  FreeBuffers();
+  m_Suspended = 0;
+  return 1;
 }
 
 // CWaveInThread ------------------------------------------------------------------
@@ -106,189 +164,123 @@ CWaveInThread::~CWaveInThread() { StopThread(); }
 int CWaveInThread::Init(WaveInCallback callback, int priority, unsigned short bufferCount,
                         DWORD bufferSize, unsigned short channels, DWORD samplesPerSec,
                         unsigned short bitsPerSample) {
-  EnterCriticalSection(&m_cs);
-  const int ok =
-      Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample);
-  if (ok) m_Callback = callback;
-  LeaveCriticalSection(&m_cs);
-  return ok;
+  ScopedLock lock(m_cs);
+  if (!Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample,
+                 bufferCount))
+    return 0;
+  m_Callback = callback;
+  return 1;
 }
 
 void CWaveInThread::SetDevice(UINT id) {
-  EnterCriticalSection(&m_cs);
+  ScopedLock lock(m_cs);
   m_DeviceId = id;
-  LeaveCriticalSection(&m_cs);
 }
 
-int CWaveInThread::StartThread() {
-  EnterCriticalSection(&m_cs);
-  if (m_hThread || !m_Initialised) {
-    LeaveCriticalSection(&m_cs);
-    return 0;
-  }
-  ResetEvent(m_hStopEvent);
-  m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, &m_ThreadId);
-  const UINT deviceId = m_DeviceId;
-  LeaveCriticalSection(&m_cs);
-  if (!m_hThread) return 0;
+int CWaveInThread::QueueBlock(HWAVEIN h, int index) {
+  WAVEHDR* hdr = &m_pHeaders[index];
+  std::memset(hdr, 0, sizeof *hdr);
+  hdr->lpData = reinterpret_cast<LPSTR>(BlockData(index));
+  hdr->dwBufferLength = m_BufferSize;
+  hdr->dwUser = static_cast<DWORD_PTR>(index);
+  return waveInPrepareHeader(h, hdr, sizeof *hdr) == MMSYSERR_NOERROR &&
+         waveInAddBuffer(h, hdr, sizeof *hdr) == MMSYSERR_NOERROR;
+}
 
-  DWORD code = 0;
-  if (GetExitCodeThread(m_hThread, &code) && code != STILL_ACTIVE) {
-    StopThread();
-    return 0;
-  }
-  if (m_hWave) {
-    StopThread();
-    return 0;
-  }
-
-  const size_t bytes = static_cast<size_t>(m_RingSize) + m_BufferSize;
-  m_pBlocks = static_cast<unsigned char*>(std::calloc(bytes, 1));
-  m_pRing = static_cast<unsigned char*>(std::calloc(bytes, 1));
-  m_pHeaders = static_cast<WAVEHDR*>(std::calloc(m_BufferCount, sizeof(WAVEHDR)));
-  if (m_pBlocks && m_pRing && m_pHeaders) {
-    const UINT count = waveInGetNumDevs();
-    const UINT first = deviceId == WAVE_MAPPER ? 0 : deviceId;
-    const UINT last = deviceId == WAVE_MAPPER ? count : (deviceId < count ? deviceId + 1 : 0);
-    for (UINT id = first; id < last; id++) {
-      HWAVEIN h = nullptr;
-      if (waveInOpen(&h, id, &m_Format, m_ThreadId, reinterpret_cast<DWORD_PTR>(this),
-                     CALLBACK_THREAD) != MMSYSERR_NOERROR)
-        continue;
-      bool ok = true;
-      for (DWORD j = 0; j < m_BufferCount; j++) {
-        WAVEHDR* hdr = &m_pHeaders[j];
-        std::memset(hdr, 0, sizeof *hdr);
-        hdr->lpData = reinterpret_cast<LPSTR>(m_pBlocks + j * m_BufferSize);
-        hdr->dwBufferLength = m_BufferSize;
-        hdr->dwUser = j;
-        ok = ok && waveInPrepareHeader(h, hdr, sizeof *hdr) == MMSYSERR_NOERROR &&
-             waveInAddBuffer(h, hdr, sizeof *hdr) == MMSYSERR_NOERROR;
-      }
-      EnterCriticalSection(&m_cs);
-      m_hWave = h;
-      LeaveCriticalSection(&m_cs);
+int CWaveInThread::OpenDevice() {
+  const UINT count = waveInGetNumDevs();
+  const UINT first = m_DeviceId == WAVE_MAPPER ? 0 : m_DeviceId;
+  const UINT last = m_DeviceId == WAVE_MAPPER ? count : (m_DeviceId < count ? m_DeviceId + 1 : 0);
+  for (UINT id = first; id < last; id++) {
+    HWAVEIN h = nullptr;
+    if (waveInOpen(&h, id, &m_Format, m_ThreadId, reinterpret_cast<DWORD_PTR>(this),
+                   CALLBACK_THREAD) != MMSYSERR_NOERROR)
+      continue;
+    bool ok = true;
+    for (int j = 0; j < m_DeviceBuffers; j++) {
       if (ok) {
-        ResetBuffer();
-        SetWorkerPriority(m_Priority);
-        EnterCriticalSection(&m_cs);
-        m_Suspended = 0;
-        ok = waveInStart(m_hWave) == MMSYSERR_NOERROR;
-        if (ok) m_OpenId = id;
-        LeaveCriticalSection(&m_cs);
-        if (ok) return 1;
+        ok = QueueBlock(h, j);
+      } else {
+        std::memset(&m_pHeaders[j], 0, sizeof(WAVEHDR));
       }
-      // This device took the format but not the blocks (or would not
-      // start): give it back and try the next one.
-      waveInReset(h);
-      for (DWORD j = 0; j < m_BufferCount; j++)
-        waveInUnprepareHeader(h, &m_pHeaders[j], sizeof(WAVEHDR));
-      waveInClose(h);
-      EnterCriticalSection(&m_cs);
-      m_hWave = nullptr;
-      LeaveCriticalSection(&m_cs);
     }
+    m_hWave = h;
+    if (ok) {
+      m_Anchored = 0;
+      SetWorkerPriority(m_Priority);
+      m_Suspended = 0;
+      if (waveInStart(m_hWave) == MMSYSERR_NOERROR) {
+        m_OpenId = id;
+        return 1;
+      }
+    }
+    // This device took the format but not the blocks (or would not
+    // start): give it back and try the next one.
+    CloseDevice();
   }
-  FreeBuffers();
-  StopThread();
   return 0;
 }
 
-int CWaveInThread::StopThread() {
-  EnterCriticalSection(&m_cs);
-  HANDLE thread = m_hThread;
-  LeaveCriticalSection(&m_cs);
-  if (!thread || GetCurrentThreadId() == m_ThreadId) return 0;
-
-  SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
-  SetEvent(m_hStopEvent);
+void CWaveInThread::HaltDevice(bool workerEnded) {
   // The handheld stops the device once the worker has gone, the desktop
   // before; either way the worker is never left waiting.
-  if (!kPocket && m_hWave) waveInStop(m_hWave);
-  WaitForSingleObject(thread, INFINITE);
-  if (kPocket && m_hWave) waveInStop(m_hWave);
-  CloseHandle(thread);
+  if (workerEnded != kPocket) return;
+  ScopedLock lock(m_cs);
+  if (m_hWave) waveInStop(m_hWave);
+}
 
-  EnterCriticalSection(&m_cs);
-  m_hThread = nullptr;
+void CWaveInThread::CloseDevice() {
   if (m_hWave) {
     waveInReset(m_hWave);
-    for (DWORD j = 0; j < m_BufferCount; j++)
+    for (int j = 0; j < m_DeviceBuffers; j++)
       waveInUnprepareHeader(m_hWave, &m_pHeaders[j], sizeof(WAVEHDR));
     waveInClose(m_hWave);
     m_hWave = nullptr;
   }
   m_OpenId = WAVE_MAPPER;
-  FreeBuffers();
-  // The read pointer pointed into the ring just freed.
-  m_pRead = nullptr;
-  m_DataLen = 0;
-  m_Suspended = 0;
-  LeaveCriticalSection(&m_cs);
-  return 1;
+  m_Anchored = 0;
 }
 
 int CWaveInThread::IsActive() {
-  EnterCriticalSection(&m_cs);
-  int active = m_hThread != nullptr && m_Initialised;
-  LeaveCriticalSection(&m_cs);
-  return active;
+  ScopedLock lock(m_cs);
+  return m_hThread != nullptr && m_Initialised;
 }
 
 UINT CWaveInThread::GetDeviceId() {
-  EnterCriticalSection(&m_cs);
-  const UINT id = m_OpenId;
-  LeaveCriticalSection(&m_cs);
-  return id;
+  ScopedLock lock(m_cs);
+  return m_OpenId;
+}
+
+void CWaveInThread::Resume() {
+  SetWorkerPriority(m_Priority);
+  waveInStart(m_hWave);
+  m_Suspended = 0;
 }
 
 void CWaveInThread::ResetBuffer() {
-  EnterCriticalSection(&m_cs);
-  m_pRead = nullptr;
-  if (m_Suspended) {
-    SetWorkerPriority(m_Priority);
-    waveInStart(m_hWave);
-    m_Suspended = 0;
-  }
-  LeaveCriticalSection(&m_cs);
+  ScopedLock lock(m_cs);
+  m_Anchored = 0;
+  if (m_Suspended) Resume();
 }
 
 int CWaveInThread::ReadData(unsigned char* dest, DWORD len) {
-  EnterCriticalSection(&m_cs);
-  if (!dest || !m_pRead || len > m_DataLen) {
-    LeaveCriticalSection(&m_cs);
-    return 0;
-  }
-  unsigned char* end = m_pRing + m_RingSize;
-  if (len > static_cast<DWORD>(end - m_pRead)) {
-    DWORD first = static_cast<DWORD>(end - m_pRead);
-    std::memcpy(dest, m_pRead, first);
-    std::memcpy(dest + first, m_pRing, len - first);
-    m_pRead = m_pRing + (len - first);
-  } else {
-    std::memcpy(dest, m_pRead, len);
-    m_pRead += len;
-  }
-  m_DataLen -= len;
-  if (m_Suspended && m_DataLen + m_RingSize / m_BufferCount <= m_RingSize) {
-    SetWorkerPriority(m_Priority);
-    waveInStart(m_hWave);
-    m_Suspended = 0;
-  }
-  LeaveCriticalSection(&m_cs);
+  ScopedLock lock(m_cs);
+  if (!m_Anchored || !m_Ring.Read(dest, len)) return 0;
+  if (m_Suspended && m_Ring.GetDataLen() + m_RingSize / m_BufferCount <= m_RingSize) Resume();
   return 1;
 }
 
-DWORD WINAPI CWaveInThread::ThreadProc(LPVOID param) {
-  if (!param) return static_cast<DWORD>(-1);
-  auto* self = static_cast<CWaveInThread*>(param);
-  return RunWorker(self->m_hStopEvent, [self](const MSG& msg) {
-    if (msg.message == MM_WIM_DATA) {
-      self->HandleBlock(reinterpret_cast<WAVEHDR*>(msg.lParam));
-    } else if (msg.message == MM_WIM_DEVICELOST) {
-      if (self->m_Callback) self->m_Callback(WAVE_IN_DEVICE_LOST);
+void CWaveInThread::HandleMessage(const MSG& msg) {
+  if (msg.message == MM_WIM_DATA) {
+    HandleBlock(reinterpret_cast<WAVEHDR*>(msg.lParam));
+  } else if (msg.message == MM_WIM_DEVICELOST) {
+    WaveInCallback callback;
+    {
+      ScopedLock lock(m_cs);
+      callback = m_Callback;
     }
-  });
+    if (callback) callback(WAVE_IN_DEVICE_LOST);
+  }
 }
 
 // One finished block. Block j of the device lands at ring offset
@@ -299,46 +291,33 @@ DWORD WINAPI CWaveInThread::ThreadProc(LPVOID param) {
 // the ring's next slot.
 void CWaveInThread::HandleBlock(WAVEHDR* hdr) {
   int event = 0;
-  EnterCriticalSection(&m_cs);
-  if (hdr && m_pHeaders && hdr >= m_pHeaders && hdr < m_pHeaders + m_BufferCount) {
+  WaveInCallback callback;
+  {
+    ScopedLock lock(m_cs);
+    callback = m_Callback;
+    if (!hdr || !m_pHeaders || hdr < m_pHeaders || hdr >= m_pHeaders + m_BufferCount) return;
     waveInUnprepareHeader(m_hWave, hdr, sizeof *hdr);
-    const DWORD j = static_cast<DWORD>(hdr - m_pHeaders);
-    if (!m_pRead) {
-      m_pRead = m_pRing + j * m_BufferSize;
-      m_DataLen = 0;
+    const int j = static_cast<int>(hdr - m_pHeaders);
+    if (!m_Anchored) {
+      m_Ring.Reset(static_cast<DWORD>(j) * m_BufferSize);
+      m_Anchored = 1;
     }
-    if (m_DataLen + hdr->dwBufferLength > m_RingSize) {
+    if (hdr->dwBufferLength > m_Ring.GetFree()) {
       SetWorkerPriority(kPriorityNormal);
       waveInStop(m_hWave);
       m_Suspended = 1;
       event = WAVE_IN_OVERFLOW;
     } else {
       // A short block keeps its full length: the missing tail is silence.
-      const unsigned char silence = m_Format.wBitsPerSample == 8 ? 128 : 0;
-      DWORD at = static_cast<DWORD>((m_pRead - m_pRing + m_DataLen) % m_RingSize);
-      const auto* src = reinterpret_cast<const unsigned char*>(hdr->lpData);
-      for (DWORD k = 0; k < hdr->dwBufferLength;) {
-        DWORD n = hdr->dwBufferLength - k;
-        if (n > m_RingSize - at) n = m_RingSize - at;
-        DWORD recorded = hdr->dwBytesRecorded > k ? hdr->dwBytesRecorded - k : 0;
-        if (recorded > n) recorded = n;
-        std::memcpy(m_pRing + at, src + k, recorded);
-        std::memset(m_pRing + at + recorded, silence, n - recorded);
-        k += n;
-        at = (at + n) % m_RingSize;
-      }
-      m_DataLen += hdr->dwBufferLength;
+      const DWORD recorded =
+          hdr->dwBytesRecorded < hdr->dwBufferLength ? hdr->dwBytesRecorded : hdr->dwBufferLength;
+      m_Ring.Write(reinterpret_cast<const unsigned char*>(hdr->lpData), recorded);
+      m_Ring.Fill(m_Format.wBitsPerSample == 8 ? 128 : 0, hdr->dwBufferLength - recorded);
       event = WAVE_IN_DATA;
     }
-    std::memset(hdr, 0, sizeof *hdr);
-    hdr->dwBufferLength = m_BufferSize;
-    hdr->lpData = reinterpret_cast<LPSTR>(m_pBlocks + j * m_BufferSize);
-    hdr->dwUser = j;
-    waveInPrepareHeader(m_hWave, hdr, sizeof *hdr);
-    waveInAddBuffer(m_hWave, hdr, sizeof *hdr);
+    QueueBlock(m_hWave, j);
   }
-  LeaveCriticalSection(&m_cs);
-  if (m_Callback && event) m_Callback(static_cast<_WAVE_IN_EVENT>(event));
+  if (callback && event) callback(static_cast<_WAVE_IN_EVENT>(event));
 }
 
 // CWaveOutThread -----------------------------------------------------------------
@@ -348,78 +327,38 @@ CWaveOutThread::~CWaveOutThread() { StopThread(); }
 int CWaveOutThread::Init(WaveOutCallback callback, int priority, unsigned short bufferCount,
                          DWORD bufferSize, unsigned short channels, DWORD samplesPerSec,
                          unsigned short bitsPerSample) {
-  EnterCriticalSection(&m_cs);
-  const int ok =
-      Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample);
-  if (ok) m_Callback = callback;
-  LeaveCriticalSection(&m_cs);
-  return ok;
+  ScopedLock lock(m_cs);
+  if (!Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample,
+                 kDeviceBuffers))
+    return 0;
+  m_Callback = callback;
+  return 1;
 }
 
-int CWaveOutThread::StartThread() {
-  EnterCriticalSection(&m_cs);
-  if (m_hThread || !m_Initialised) {
-    LeaveCriticalSection(&m_cs);
-    return 0;
+int CWaveOutThread::OpenDevice() {
+  const UINT count = waveOutGetNumDevs();
+  for (UINT id = 0; id < count; id++) {
+    HWAVEOUT h = nullptr;
+    if (waveOutOpen(&h, id, &m_Format, m_ThreadId, reinterpret_cast<DWORD_PTR>(this),
+                    CALLBACK_THREAD) != MMSYSERR_NOERROR)
+      continue;
+    waveOutPause(h);
+    m_hWave = h;
+    m_FreeMask = (1u << kDeviceBuffers) - 1;
+    m_Ring.Reset();
+    m_Suspended = 1;
+    return 1;
   }
-  m_FreeMask = 0;
-  m_ReadBlock = 0;
-  ResetEvent(m_hStopEvent);
-  m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, &m_ThreadId);
-  LeaveCriticalSection(&m_cs);
-  if (!m_hThread) return 0;
-
-  DWORD code = 0;
-  if (GetExitCodeThread(m_hThread, &code) && code != STILL_ACTIVE) {
-    StopThread();
-    return 0;
-  }
-  if (m_hWave) {
-    StopThread();
-    return 0;
-  }
-
-  m_pBlocks = static_cast<unsigned char*>(std::calloc(kDeviceBuffers, m_BufferSize));
-  m_pRing = static_cast<unsigned char*>(std::calloc(m_RingSize, 1));
-  m_pHeaders = static_cast<WAVEHDR*>(std::calloc(kDeviceBuffers, sizeof(WAVEHDR)));
-  if (m_pBlocks && m_pRing && m_pHeaders) {
-    const UINT count = waveOutGetNumDevs();
-    for (UINT id = 0; id < count; id++) {
-      HWAVEOUT h = nullptr;
-      if (waveOutOpen(&h, id, &m_Format, m_ThreadId, reinterpret_cast<DWORD_PTR>(this),
-                      CALLBACK_THREAD) != MMSYSERR_NOERROR)
-        continue;
-      waveOutPause(h);
-      EnterCriticalSection(&m_cs);
-      m_hWave = h;
-      m_FreeMask = (1u << kDeviceBuffers) - 1;
-      LeaveCriticalSection(&m_cs);
-      ResetBuffer();
-      EnterCriticalSection(&m_cs);
-      m_Suspended = 1;
-      LeaveCriticalSection(&m_cs);
-      return 1;
-    }
-  }
-  FreeBuffers();
-  StopThread();
   return 0;
 }
 
-int CWaveOutThread::StopThread() {
-  EnterCriticalSection(&m_cs);
-  HANDLE thread = m_hThread;
-  LeaveCriticalSection(&m_cs);
-  if (!thread || GetCurrentThreadId() == m_ThreadId) return 0;
-
-  SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
-  SetEvent(m_hStopEvent);
+void CWaveOutThread::HaltDevice(bool workerEnded) {
+  if (workerEnded) return;
+  ScopedLock lock(m_cs);
   if (m_hWave) waveOutPause(m_hWave);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
+}
 
-  EnterCriticalSection(&m_cs);
-  m_hThread = nullptr;
+void CWaveOutThread::CloseDevice() {
   if (m_hWave) {
     waveOutReset(m_hWave);
     for (int i = 0; i < kDeviceBuffers; i++)
@@ -427,21 +366,12 @@ int CWaveOutThread::StopThread() {
     waveOutClose(m_hWave);
     m_hWave = nullptr;
   }
-  FreeBuffers();
-  m_pWrite = nullptr;
-  m_DataLen = 0;
   m_FreeMask = 0;
-  m_Suspended = 0;
-  LeaveCriticalSection(&m_cs);
-  return 1;
 }
 
 void CWaveOutThread::ResetBuffer() {
-  EnterCriticalSection(&m_cs);
-  m_pWrite = m_pRing;
-  m_DataLen = 0;
-  m_ReadBlock = 0;
-  LeaveCriticalSection(&m_cs);
+  ScopedLock lock(m_cs);
+  m_Ring.Reset();
 }
 
 // The lowest index of the highest run of idle buffers: with buffers
@@ -457,12 +387,12 @@ int CWaveOutThread::ChooseIdleBuffer() const {
   return found;
 }
 
-// Copies ring block m_ReadBlock into device buffer `buffer` and queues it.
+// Copies the ring's oldest block into device buffer `buffer` and queues it.
 // False, with the ring untouched, when the device will not take it.
 bool CWaveOutThread::QueueBlock(int buffer) {
   WAVEHDR* hdr = &m_pHeaders[buffer];
-  unsigned char* data = m_pBlocks + static_cast<size_t>(buffer) * m_BufferSize;
-  std::memcpy(data, m_pRing + static_cast<size_t>(m_ReadBlock) * m_BufferSize, m_BufferSize);
+  unsigned char* data = BlockData(buffer);
+  m_Ring.Peek(data, m_BufferSize);
   std::memset(hdr, 0, sizeof *hdr);
   hdr->lpData = reinterpret_cast<LPSTR>(data);
   hdr->dwBufferLength = m_BufferSize;
@@ -472,25 +402,14 @@ bool CWaveOutThread::QueueBlock(int buffer) {
     waveOutUnprepareHeader(m_hWave, hdr, sizeof *hdr);
     return false;
   }
-  m_DataLen -= m_BufferSize;
-  m_ReadBlock = static_cast<unsigned short>((m_ReadBlock + 1) % m_BufferCount);
+  m_Ring.Discard(m_BufferSize);
   return true;
 }
 
 int CWaveOutThread::WriteData(const unsigned char* src, DWORD len) {
-  EnterCriticalSection(&m_cs);
-  if (!src || !m_pRing || static_cast<uint64_t>(m_DataLen) + len > m_RingSize) {
-    LeaveCriticalSection(&m_cs);
-    return 0;
-  }
-  unsigned char* end = m_pRing + m_RingSize;
-  DWORD first = len < static_cast<DWORD>(end - m_pWrite) ? len : static_cast<DWORD>(end - m_pWrite);
-  std::memcpy(m_pWrite, src, first);
-  std::memcpy(m_pRing, src + first, len - first);
-  m_pWrite = len - first ? m_pRing + (len - first) : m_pWrite + first;
-  if (m_pWrite == end) m_pWrite = m_pRing;
-  m_DataLen += len;
-  while (m_DataLen >= m_BufferSize) {
+  ScopedLock lock(m_cs);
+  if (!m_Ring.Write(src, len)) return 0;
+  while (m_Ring.GetDataLen() >= m_BufferSize) {
     int i = ChooseIdleBuffer();
     if (i < 0 || !QueueBlock(i)) break;
     m_FreeMask &= ~(1u << i);
@@ -500,20 +419,20 @@ int CWaveOutThread::WriteData(const unsigned char* src, DWORD len) {
       m_Suspended = 0;
     }
   }
-  LeaveCriticalSection(&m_cs);
   return 1;
 }
 
-DWORD WINAPI CWaveOutThread::ThreadProc(LPVOID param) {
-  if (!param) return static_cast<DWORD>(-1);
-  auto* self = static_cast<CWaveOutThread*>(param);
-  return RunWorker(self->m_hStopEvent, [self](const MSG& msg) {
-    if (msg.message == MM_WOM_DONE) {
-      self->HandleDone(reinterpret_cast<WAVEHDR*>(msg.lParam));
-    } else if (msg.message == MM_WOM_DEVICELOST) {
-      if (self->m_Callback) self->m_Callback(WAVE_OUT_DEVICE_LOST);
+void CWaveOutThread::HandleMessage(const MSG& msg) {
+  if (msg.message == MM_WOM_DONE) {
+    HandleDone(reinterpret_cast<WAVEHDR*>(msg.lParam));
+  } else if (msg.message == MM_WOM_DEVICELOST) {
+    WaveOutCallback callback;
+    {
+      ScopedLock lock(m_cs);
+      callback = m_Callback;
     }
-  });
+    if (callback) callback(WAVE_OUT_DEVICE_LOST);
+  }
 }
 
 // A finished buffer is refilled at once while the ring holds a whole block,
@@ -522,21 +441,24 @@ DWORD WINAPI CWaveOutThread::ThreadProc(LPVOID param) {
 // go idle until the next WriteData.
 void CWaveOutThread::HandleDone(WAVEHDR* hdr) {
   _WAVE_OUT_EVENT event = WAVE_OUT_DONE;
-  EnterCriticalSection(&m_cs);
-  if (hdr && m_pHeaders && hdr >= m_pHeaders && hdr < m_pHeaders + kDeviceBuffers) {
-    waveOutUnprepareHeader(m_hWave, hdr, sizeof *hdr);
-    const int i = static_cast<int>(hdr - m_pHeaders);
-    std::memset(hdr, 0, sizeof *hdr);
-    if (!(m_DataLen >= m_BufferSize && QueueBlock(i))) {
-      m_FreeMask |= 1u << i;
-      if (m_FreeMask == (1u << kDeviceBuffers) - 1) {
-        SetWorkerPriority(kPriorityNormal);
-        waveOutPause(m_hWave);
-        m_Suspended = 1;
-        event = WAVE_OUT_UNDERRUN;
+  WaveOutCallback callback;
+  {
+    ScopedLock lock(m_cs);
+    callback = m_Callback;
+    if (hdr && m_pHeaders && hdr >= m_pHeaders && hdr < m_pHeaders + kDeviceBuffers) {
+      waveOutUnprepareHeader(m_hWave, hdr, sizeof *hdr);
+      const int i = static_cast<int>(hdr - m_pHeaders);
+      std::memset(hdr, 0, sizeof *hdr);
+      if (!(m_Ring.GetDataLen() >= m_BufferSize && QueueBlock(i))) {
+        m_FreeMask |= 1u << i;
+        if (m_FreeMask == (1u << kDeviceBuffers) - 1) {
+          SetWorkerPriority(kPriorityNormal);
+          waveOutPause(m_hWave);
+          m_Suspended = 1;
+          event = WAVE_OUT_UNDERRUN;
+        }
       }
     }
   }
-  LeaveCriticalSection(&m_cs);
-  if (m_Callback) m_Callback(event);
+  if (callback) callback(event);
 }

@@ -10,12 +10,14 @@
 // thread, outside the object's lock, so it may call ResetBuffer or
 // ReadData/WriteData itself. A worker waits on its stop event and its
 // message queue together, so StopThread signals it and joins it; no thread
-// is ever killed.
+// is ever killed. Everything the worker and the owner share is guarded by
+// the object's lock, m_cs.
 #pragma once
 
 #include "common_code/variant.h"
 #include "platform/winapi/mmsystem.h"
 #include "platform/winapi/win32.h"
+#include "tuner/wavering.h"
 
 enum _WAVE_IN_EVENT {
   WAVE_IN_DATA = 1,         // a finished block was copied into the ring
@@ -42,11 +44,21 @@ inline constexpr int kPriorityMax = kPocket ? 7 : 15;
 
 // What the capture and the playback thread have in common: the lock, the
 // stop event and worker, the configuration Init stores, the ring and the
-// device blocks. Not used on its own.
+// device blocks, and starting and stopping. Not used on its own.
 class WaveThreadBase {
  public:
-  DWORD GetBytesPerSecond();
-  DWORD GetDataLen();
+  DWORD GetBytesPerSecond() EXCLUDES(m_cs);
+  DWORD GetDataLen() EXCLUDES(m_cs);
+
+  // Starts the worker and opens a device (see the classes below). 1 when
+  // the device runs; 0 with everything torn down otherwise, or when a worker
+  // runs already or Init has not succeeded.
+  int StartThread() EXCLUDES(m_cs);
+
+  // Stops the device, joins the worker, closes the device and frees the
+  // ring. 0 when no worker runs (or when called from the worker itself,
+  // which cannot wait for its own end), else 1.
+  int StopThread() EXCLUDES(m_cs);
 
   WaveThreadBase(const WaveThreadBase&) = delete;
   WaveThreadBase& operator=(const WaveThreadBase&) = delete;
@@ -55,32 +67,51 @@ class WaveThreadBase {
   WaveThreadBase();
   ~WaveThreadBase();
 
-  // Init's checks and storing; the caller holds the lock. 1, or 0 with
-  // nothing changed.
+  // Init's checks and storing, with the number of device blocks. 1, or 0
+  // with nothing changed.
   int Configure(int priority, unsigned short bufferCount, DWORD bufferSize, unsigned short channels,
-                DWORD samplesPerSec, unsigned short bitsPerSample);
-  void SetWorkerPriority(int priority);
-  // Frees the block memory, the ring and the headers.
-  void FreeBuffers();
+                DWORD samplesPerSec, unsigned short bitsPerSample, int deviceBuffers)
+      REQUIRES(m_cs);
+  void SetWorkerPriority(int priority) REQUIRES(m_cs);
 
-  int m_Initialised = 0;
-  DWORD m_ThreadId = 0;
-  HANDLE m_hThread = nullptr;
+  // What the two threads do differently. OpenDevice runs once the worker
+  // and the memory are there and returns 1 with the device running;
+  // HaltDevice stops the device's flow, once before the worker is joined
+  // and once after (`workerEnded`); CloseDevice gives the device back and
+  // forgets it.
+  virtual int OpenDevice() REQUIRES(m_cs) = 0;
+  virtual void HaltDevice(bool workerEnded) EXCLUDES(m_cs) = 0;
+  virtual void CloseDevice() REQUIRES(m_cs) = 0;
+  // One message of the worker's queue.
+  virtual void HandleMessage(const MSG& msg) EXCLUDES(m_cs) = 0;
+
+  // Where the device block `index` lives.
+  unsigned char* BlockData(int index) REQUIRES(m_cs);
+
   CRITICAL_SECTION m_cs;
-  HANDLE m_hStopEvent = nullptr;
-  int m_Priority = kPriorityNormal;
-  unsigned short m_BufferCount = 0;
-  DWORD m_BufferSize = 0;
-  DWORD m_DataLen = 0;
-  DWORD m_RingSize = 0;
-  unsigned char* m_pBlocks = nullptr;
-  unsigned char* m_pRing = nullptr;
-  WAVEHDR* m_pHeaders = nullptr;
-  int m_Suspended = 0;
-  WAVEFORMATEX m_Format{};
+  HANDLE m_hStopEvent = nullptr;  // made once, never changes
+  int m_Initialised GUARDED_BY(m_cs) = 0;
+  DWORD m_ThreadId GUARDED_BY(m_cs) = 0;
+  HANDLE m_hThread GUARDED_BY(m_cs) = nullptr;
+  int m_Priority GUARDED_BY(m_cs) = kPriorityNormal;
+  unsigned short m_BufferCount GUARDED_BY(m_cs) = 0;
+  DWORD m_BufferSize GUARDED_BY(m_cs) = 0;
+  DWORD m_RingSize GUARDED_BY(m_cs) = 0;
+  int m_DeviceBuffers GUARDED_BY(m_cs) = 0;
+  WaveRing m_Ring GUARDED_BY(m_cs);
+  unsigned char* m_pBlocks GUARDED_BY(m_cs) = nullptr;
+  WAVEHDR* m_pHeaders GUARDED_BY(m_cs) = nullptr;
+  int m_Suspended GUARDED_BY(m_cs) = 0;
+  WAVEFORMATEX m_Format GUARDED_BY(m_cs){};
+
+ private:
+  static DWORD WINAPI ThreadProc(LPVOID param);
+  // The device blocks and the ring; 0 when the memory cannot be had.
+  int AllocateBuffers() REQUIRES(m_cs);
+  void FreeBuffers() REQUIRES(m_cs);
 };
 
-class CWaveInThread : public WaveThreadBase {
+class CWaveInThread final : public WaveThreadBase {
  public:
   CWaveInThread() = default;
   ~CWaveInThread();
@@ -90,51 +121,52 @@ class CWaveInThread : public WaveThreadBase {
   // 8000, 11025, 22050 or 44100 Hz, and a ring (blocks x size, plus one
   // block) that fits in 32 bits. Returns 1, or 0 and changes nothing.
   int Init(WaveInCallback callback, int priority, unsigned short bufferCount, DWORD bufferSize,
-           unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample);
+           unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample)
+      EXCLUDES(m_cs);
 
   // Records only from capture device `id` instead of trying every device
   // from 0 on (WAVE_MAPPER, the default). Takes effect at the next
   // StartThread.
-  void SetDevice(UINT id);
+  void SetDevice(UINT id) EXCLUDES(m_cs);
 
-  // Starts the worker and recording on the first capture device that opens
-  // (or the one chosen with SetDevice). 1 when recording runs; 0 with
-  // everything torn down otherwise.
-  int StartThread();
+  // StartThread records on the first capture device that opens (or the one
+  // chosen with SetDevice).
 
-  // Stops recording, joins the worker, closes the device and frees the
-  // ring. 0 when no worker runs (or when called from the worker itself,
-  // which cannot wait for its own end), else 1.
-  int StopThread();
-
-  int IsActive();
+  int IsActive() EXCLUDES(m_cs);
 
   // The id of the device recording now (WAVE_MAPPER while none is).
-  UINT GetDeviceId();
+  UINT GetDeviceId() EXCLUDES(m_cs);
 
   // Discards everything in the ring (the next stored block becomes the new
   // start) and restarts a device stopped by an overflow.
-  void ResetBuffer();
+  void ResetBuffer() EXCLUDES(m_cs);
 
   // Copies exactly `len` bytes of the oldest audio in the ring into `dest`
   // and returns 1, or copies nothing and returns 0 when there is not that
   // much (or nothing has been stored since the last reset). Restarts a
   // device stopped by an overflow once a block fits again.
-  int ReadData(unsigned char* dest, DWORD len);
-
-  static DWORD WINAPI ThreadProc(LPVOID param);
+  int ReadData(unsigned char* dest, DWORD len) EXCLUDES(m_cs);
 
  private:
-  void HandleBlock(WAVEHDR* hdr);
+  int OpenDevice() override REQUIRES(m_cs);
+  void HaltDevice(bool workerEnded) override EXCLUDES(m_cs);
+  void CloseDevice() override REQUIRES(m_cs);
+  void HandleMessage(const MSG& msg) override EXCLUDES(m_cs);
+  void HandleBlock(WAVEHDR* hdr) EXCLUDES(m_cs);
+  // Hands device block `index` (back) to the device.
+  int QueueBlock(HWAVEIN h, int index) REQUIRES(m_cs);
+  void Resume() REQUIRES(m_cs);
 
-  unsigned char* m_pRead = nullptr;
-  HWAVEIN m_hWave = nullptr;
-  WaveInCallback m_Callback = nullptr;
-  UINT m_DeviceId = WAVE_MAPPER;  // WAVE_MAPPER: try every device from 0 on
-  UINT m_OpenId = WAVE_MAPPER;    // the device that opened
+  // Clear after ResetBuffer until the first block is stored, which then
+  // sets where the ring starts.
+  int m_Anchored GUARDED_BY(m_cs) = 0;
+  HWAVEIN m_hWave GUARDED_BY(m_cs) = nullptr;
+  WaveInCallback m_Callback GUARDED_BY(m_cs) = nullptr;
+  UINT m_DeviceId GUARDED_BY(m_cs) = WAVE_MAPPER;  // WAVE_MAPPER: try every device from 0 on
+  UINT m_OpenId GUARDED_BY(m_cs) = WAVE_MAPPER;    // the device that opened
 };
 
-class CWaveOutThread : public WaveThreadBase {
+class CWaveOutThread final : public WaveThreadBase {
  public:
   CWaveOutThread() = default;
   ~CWaveOutThread();
@@ -142,31 +174,30 @@ class CWaveOutThread : public WaveThreadBase {
   // As CWaveInThread::Init; the ring holds bufferCount blocks, and four
   // device buffers of bufferSize bytes are used whatever the count.
   int Init(WaveOutCallback callback, int priority, unsigned short bufferCount, DWORD bufferSize,
-           unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample);
+           unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample)
+      EXCLUDES(m_cs);
 
-  // Starts the worker and opens the first playback device that takes the
-  // format, paused: playback begins once four buffers are queued.
-  int StartThread();
-  int StopThread();
+  // StartThread opens the first playback device that takes the format,
+  // paused: playback begins once four buffers are queued.
 
   // Empties the ring; buffers already queued on the device play on.
-  void ResetBuffer();
+  void ResetBuffer() EXCLUDES(m_cs);
 
   // Takes all `len` bytes into the ring and returns 1, or takes nothing and
   // returns 0 when they do not fit (or the thread is not started).
-  int WriteData(const unsigned char* src, DWORD len);
-
-  static DWORD WINAPI ThreadProc(LPVOID param);
+  int WriteData(const unsigned char* src, DWORD len) EXCLUDES(m_cs);
 
  private:
   static constexpr int kDeviceBuffers = 4;
-  void HandleDone(WAVEHDR* hdr);
-  int ChooseIdleBuffer() const;
-  bool QueueBlock(int buffer);
+  int OpenDevice() override REQUIRES(m_cs);
+  void HaltDevice(bool workerEnded) override EXCLUDES(m_cs);
+  void CloseDevice() override REQUIRES(m_cs);
+  void HandleMessage(const MSG& msg) override EXCLUDES(m_cs);
+  void HandleDone(WAVEHDR* hdr) EXCLUDES(m_cs);
+  int ChooseIdleBuffer() const REQUIRES(m_cs);
+  bool QueueBlock(int buffer) REQUIRES(m_cs);
 
-  unsigned char* m_pWrite = nullptr;
-  HWAVEOUT m_hWave = nullptr;
-  WaveOutCallback m_Callback = nullptr;
-  DWORD m_FreeMask = 0;
-  unsigned short m_ReadBlock = 0;
+  HWAVEOUT m_hWave GUARDED_BY(m_cs) = nullptr;
+  WaveOutCallback m_Callback GUARDED_BY(m_cs) = nullptr;
+  DWORD m_FreeMask GUARDED_BY(m_cs) = 0;
 };

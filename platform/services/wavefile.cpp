@@ -268,7 +268,7 @@ size_t WaveReader::Read(unsigned char* out, size_t len) {
   while (done < len) {
     std::vector<unsigned char>& ready = m_Converter->Output();
     const size_t n = std::min(len - done, ready.size() - m_Taken);
-    std::memcpy(out + done, ready.data() + m_Taken, n);
+    if (n > 0) std::memcpy(out + done, ready.data() + m_Taken, n);
     m_Taken += n;
     done += n;
     if (done < len && !Fill()) break;

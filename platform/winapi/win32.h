@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/winapi/thread_safety.h"
+
 // Types ------------------------------------------------------------------------
 
 typedef int BOOL;
@@ -484,15 +486,18 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 // is closed.
 BOOL CloseHandle(HANDLE handle);
 
-// A recursive lock (std::recursive_mutex).
-struct CRITICAL_SECTION {
+// A recursive lock (std::recursive_mutex). lock() and unlock() are the same
+// as Enter and Leave, for ScopedLock (thread_safety.h).
+struct CAPABILITY("mutex") CRITICAL_SECTION {
   std::recursive_mutex Mutex;
+  void lock() ACQUIRE() { Mutex.lock(); }
+  void unlock() RELEASE() { Mutex.unlock(); }
 };
 typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
 
 void InitializeCriticalSection(LPCRITICAL_SECTION cs);
-void EnterCriticalSection(LPCRITICAL_SECTION cs);
-void LeaveCriticalSection(LPCRITICAL_SECTION cs);
+void EnterCriticalSection(LPCRITICAL_SECTION cs) ACQUIRE(cs);
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) RELEASE(cs);
 void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 
 // Time -------------------------------------------------------------------------

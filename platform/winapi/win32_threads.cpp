@@ -422,6 +422,6 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION) {}
-void EnterCriticalSection(LPCRITICAL_SECTION cs) { cs->Mutex.lock(); }
-void LeaveCriticalSection(LPCRITICAL_SECTION cs) { cs->Mutex.unlock(); }
+void EnterCriticalSection(LPCRITICAL_SECTION cs) { cs->lock(); }
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) { cs->unlock(); }
 void DeleteCriticalSection(LPCRITICAL_SECTION) {}

@@ -361,6 +361,7 @@ TEST_F(Program, SteadyShowsTheOctaveWhoseOwnPartialsItHears) {
                        (steady ? " --steady" : ""));
       EXPECT_EQ(r.Status, 0) << program << ": " << r.Err;
       const Picture shot = ReadBmp24(dir.File("shot.bmp"));
+      ASSERT_EQ(shot.Width, 240) << program << " " << steady;
       EXPECT_EQ(NotTheTunerOnA440(shot) == "", steady) << program << " " << steady;
       EXPECT_EQ(IsRed(shot.At(155, 257)), !steady) << program << " " << steady;  // band 5
     }

@@ -279,6 +279,9 @@ Sdl::Outcome Sdl::Run(std::function<void()> work, uint32_t waitMs) {
     CloseWaiting();
     work();
     CloseWaiting();
+    // SDL keeps per-thread data (its error text) for every thread that
+    // calls it; a thread it did not make must give it back before it ends.
+    SDL_TLSCleanup();
     std::lock_guard<std::mutex> done(m_Mutex);
     m_Running = false;
     m_Runs++;
