@@ -18,14 +18,7 @@ namespace {
 using namespace testing_support;
 
 WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = bits;
-  f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
+  return PcmWaveFormat(rate, bits, channels);
 }
 
 class CaptureChoice : public HeadlessTest {

@@ -16,14 +16,7 @@ namespace {
 using namespace testing_support;
 
 WAVEFORMATEX Pcm(DWORD rate = 8000, WORD channels = 1, WORD bits = 8) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = bits;
-  f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
+  return PcmWaveFormat(rate, bits, channels);
 }
 
 struct Block {
