@@ -53,7 +53,14 @@ size_t SoundBytesIn(const std::string& path) {
   }
   delete s;
   ExitSound();
-  if (WaveOut_IsRunning() || TaskCount() != tasks) _exit(16);
+  if (WaveOut_IsRunning()) _exit(16);
+  // The SDL backend's calls into SDL run on short-lived threads of their own,
+  // which end just after answering: they may still be ending here.
+  deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (TaskCount() != tasks) {
+    if (std::chrono::steady_clock::now() > deadline) _exit(17);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   _exit(0);
 }
 
