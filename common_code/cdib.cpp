@@ -307,6 +307,23 @@ struct Blit {
   int x, y, w, h, sx, sy;
 };
 
+// One axis of ClipBlit: the block at `pos`, `len` long, from `spos` of the
+// source, against a destination `dstLen` and a source `srcLen` long.
+void ClipAxis(long long& pos, long long& len, long long& spos, long long dstLen, long long srcLen) {
+  if (pos + len >= dstLen) len = dstLen - pos;
+  if (pos < 0) {
+    len += pos;
+    spos -= pos;
+    pos = 0;
+  }
+  if (spos < 0) {
+    len += spos;
+    pos -= spos;
+    spos = 0;
+  }
+  if (spos + len > srcLen) len = srcLen - spos;
+}
+
 // Clips against the destination as the copies always have (a block running
 // past the right or bottom edge is shortened; a negative start moves the
 // source start by the same amount), then against the source, which callers
@@ -314,30 +331,8 @@ struct Blit {
 bool ClipBlit(const CDib& dst, const CDib& src, long long x, long long y, long long w, long long h,
               long long sx, long long sy, Blit& out) {
   if (!dst.m_Bits || !src.m_Bits) return false;
-  if (x + w >= dst.W) w = dst.W - x;
-  if (y + h >= dst.H) h = dst.H - y;
-  if (x < 0) {
-    w += x;
-    sx -= x;
-    x = 0;
-  }
-  if (y < 0) {
-    h += y;
-    sy -= y;
-    y = 0;
-  }
-  if (sx < 0) {
-    w += sx;
-    x -= sx;
-    sx = 0;
-  }
-  if (sy < 0) {
-    h += sy;
-    y -= sy;
-    sy = 0;
-  }
-  if (sx + w > src.W) w = src.W - sx;
-  if (sy + h > src.H) h = src.H - sy;
+  ClipAxis(x, w, sx, dst.W, src.W);
+  ClipAxis(y, h, sy, dst.H, src.H);
   if (w < 1 || h < 1) return false;
   out = {static_cast<int>(x), static_cast<int>(y),  static_cast<int>(w),
          static_cast<int>(h), static_cast<int>(sx), static_cast<int>(sy)};
@@ -365,6 +360,19 @@ void CopySkipping(unsigned short* dst, const unsigned short* src, int count,
     if (src[i] != transparent) dst[i] = src[i];
 }
 
+// dst[i] = mix(dst[i], src[i]) along `count` pixels, in order (the two may
+// overlap); when `skipTransparent`, not where the source is `transparent`.
+template <typename Mix>
+void CopyMixed(PIXEL* dst, const PIXEL* src, int count, PIXEL transparent, bool skipTransparent,
+               Mix mix) {
+  if (skipTransparent) {
+    for (int i = 0; i < count; i++)
+      if (src[i] != transparent) dst[i] = mix(dst[i], src[i]);
+  } else {
+    for (int i = 0; i < count; i++) dst[i] = mix(dst[i], src[i]);
+  }
+}
+
 }  // namespace
 
 int CDib::BitBlt(int x, int y, int w, int h, CDib* src, int sx, int sy, unsigned char mode) {
@@ -387,35 +395,28 @@ int CDib::BitBlt(int x, int y, int w, int h, CDib* src, int sx, int sy, unsigned
 void CDib::MemoryCopy(unsigned short* dst, const unsigned short* src, int count, int mode,
                       unsigned short transparent, unsigned char opacity) {
   if (count <= 0) return;
+  auto blend = [opacity](PIXEL d, PIXEL s) { return ColorOnColor(d, s, opacity); };
+  auto screen = [opacity](PIXEL d, PIXEL s) { return ColorOnColorScreen(d, s, opacity); };
   switch (mode) {
     case kCopyBlock:
       std::memmove(dst, src, static_cast<size_t>(count) * sizeof(PIXEL));
       break;
     case kCopyTransparent:
-      if (dst + count <= src || src + count <= dst) {
+      if (dst + count <= src || src + count <= dst)
         CopySkipping(dst, src, count, transparent);
-      } else {
-        for (int i = 0; i < count; i++)
-          if (src[i] != transparent) dst[i] = src[i];
-      }
+      else
+        CopyMixed(dst, src, count, transparent, true, [](PIXEL, PIXEL s) { return s; });
       break;
     case kCopyBlend:
-      for (int i = 0; i < count; i++) dst[i] = ColorOnColor(dst[i], src[i], opacity);
-      break;
     case kCopyBlendTransparent:
-      for (int i = 0; i < count; i++)
-        if (src[i] != transparent) dst[i] = ColorOnColor(dst[i], src[i], opacity);
+      CopyMixed(dst, src, count, transparent, mode == kCopyBlendTransparent, blend);
       break;
     case kCopyScreen:
-      for (int i = 0; i < count; i++) dst[i] = ColorOnColorScreen(dst[i], src[i], opacity);
-      break;
     case kCopyScreenTransparent:
-      for (int i = 0; i < count; i++)
-        if (src[i] != transparent) dst[i] = ColorOnColorScreen(dst[i], src[i], opacity);
+      CopyMixed(dst, src, count, transparent, mode == kCopyScreenTransparent, screen);
       break;
     case kCopySilhouette:
-      for (int i = 0; i < count; i++)
-        if (src[i] != transparent) dst[i] = PaintColor;
+      CopyMixed(dst, src, count, transparent, true, [this](PIXEL, PIXEL) { return PaintColor; });
       break;
     default:
       break;

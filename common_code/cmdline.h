@@ -62,6 +62,14 @@ class OptionReader {
     return m_At + 1 < m_Argc ? m_Argv[++m_At] : nullptr;
   }
 
+  // The value as a text that is not empty; false when there is none.
+  bool Text(std::string* value) {
+    const char* v = Value();
+    if (!v || !*v) return false;
+    *value = v;
+    return true;
+  }
+
   // The value as a whole number from lo to hi; false (and `*given` the
   // text, or "") when it is not one.
   template <class Int>
@@ -77,6 +85,10 @@ class OptionReader {
   // The complaint about a value: "--name needs <what>, not '<given>'".
   int BadValue(const std::string& what, const std::string& given, int status) const {
     return Error(m_Name + " needs " + what + ", not '" + given + "'", status);
+  }
+  // The complaint about a missing value: "--name needs <what>".
+  int Missing(const std::string& what, int status) const {
+    return Error(m_Name + " needs " + what, status);
   }
   int Unknown(int status) const {
     return Error("unknown option '" + std::string(Word()) + "'", status);

@@ -114,20 +114,14 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       if (!r.WholeNumber(1, LONG_MAX, &opt.Frames, &given))
         return r.BadValue("a number of frames above 0", given, kExitUsage);
     } else if (r.Is("--screenshot")) {
-      const char* v = r.Value();
-      if (!v || !*v) return r.Error("--screenshot needs a file name", kExitUsage);
-      opt.Screenshot = v;
+      if (!r.Text(&opt.Screenshot)) return r.Missing("a file name", kExitUsage);
     } else if (r.Is("--device")) {
       if (!r.WholeNumber(0, 1000000, &opt.Device, &given))
         return r.BadValue("a device id (see zelvaro-analyze --list-devices)", given, kExitUsage);
     } else if (r.Is("--input")) {
-      const char* v = r.Value();
-      if (!v || !*v) return r.Error("--input needs a WAVE file", kExitUsage);
-      opt.Input = v;
+      if (!r.Text(&opt.Input)) return r.Missing("a WAVE file", kExitUsage);
     } else if (r.Is("--settings")) {
-      const char* v = r.Value();
-      if (!v || !*v) return r.Error("--settings needs a file name", kExitUsage);
-      opt.Settings = v;
+      if (!r.Text(&opt.Settings)) return r.Missing("a file name", kExitUsage);
     } else {
       return r.Unknown(kExitUsage);
     }

@@ -37,20 +37,13 @@ int Degree(float radians) {
   return deg < 0 ? deg + 360 : deg;
 }
 
-struct ParticleType {
-  unsigned char TextureID;
-  float Lifetime;
-  CColor Start, End;
-  float SizeStart, SizeEnd;
-};
-
-// Types 5-9.
-constexpr ParticleType kBuiltInTypes[5] = {
-    {0, 2.0f, {255, 255, 51, 255}, {255, 0, 0, 0}, 0.25f, 0.5f},     // 5 smoke
-    {0, 2.0f, {255, 255, 255, 255}, {0, 0, 0, 0}, 0.25f, 0.5f},      // 6 smoke
-    {1, 1.5f, {255, 255, 0, 255}, {255, 0, 0, 0}, 0.25f, 0.5f},      // 7 spark
-    {2, 3.0f, {255, 255, 0, 255}, {255, 0, 0, 0}, 0.25f, 0.5f},      // 8 bubble
-    {3, 3.0f, {255, 255, 255, 255}, {255, 0, 255, 0}, 0.25f, 0.5f},  // 9 flare
+// Types 5-9 (they send no notification).
+const ::UserParticleInfo kBuiltInTypes[5] = {
+    {0, 2.0f, {255, 255, 51, 255}, {255, 0, 0, 0}, 0.25f, 0.5f, 0},     // 5 smoke
+    {0, 2.0f, {255, 255, 255, 255}, {0, 0, 0, 0}, 0.25f, 0.5f, 0},      // 6 smoke
+    {1, 1.5f, {255, 255, 0, 255}, {255, 0, 0, 0}, 0.25f, 0.5f, 0},      // 7 spark
+    {2, 3.0f, {255, 255, 0, 255}, {255, 0, 0, 0}, 0.25f, 0.5f, 0},      // 8 bubble
+    {3, 3.0f, {255, 255, 255, 255}, {255, 0, 255, 0}, 0.25f, 0.5f, 0},  // 9 flare
 };
 
 constexpr const char* kImageNames[4] = {"smoke", "spark", "bubble", "flare"};
@@ -160,24 +153,15 @@ int CParticleSystem::CreateParticle(int type, float x, float y, float angle, flo
   if (slot < 0) return 0;
   CParticle& p = m_Particle[slot];
   p = CParticle{};
-  if (type < kUserTypes) {
-    const ::UserParticleInfo& u = UserParticleInfo[type];
-    p.TextureID = u.TextureID;
-    p.Lifetime = u.Lifetime;
-    p.ColorStart = u.StartCol;
-    p.ColorEnd = u.EndCol;
-    p.SizeStart = u.SizeStart;
-    p.SizeEnd = u.SizeEnd;
-    p.Notify = u.Nofity;
-  } else {
-    const ParticleType& t = kBuiltInTypes[type - kUserTypes];
-    p.TextureID = t.TextureID;
-    p.Lifetime = t.Lifetime;
-    p.ColorStart = t.Start;
-    p.ColorEnd = t.End;
-    p.SizeStart = t.SizeStart;
-    p.SizeEnd = t.SizeEnd;
-  }
+  const ::UserParticleInfo& u =
+      type < kUserTypes ? UserParticleInfo[type] : kBuiltInTypes[type - kUserTypes];
+  p.TextureID = u.TextureID;
+  p.Lifetime = u.Lifetime;
+  p.ColorStart = u.StartCol;
+  p.ColorEnd = u.EndCol;
+  p.SizeStart = u.SizeStart;
+  p.SizeEnd = u.SizeEnd;
+  p.Notify = u.Nofity;
   p.ColorStart.RandomVariation(colvar);
   p.ColorEnd.RandomVariation(colvar);
   int deg =

@@ -468,7 +468,8 @@ void VectorArray::SetControlPoint(int x, int y) {
   ControlPointY = y;
 }
 
-VectorObject* VectorArray::Add(int type, const Shader* shader, int cpx, int cpy) {
+VectorObject* VectorArray::Add(int type, const Shader* shader, int cpx, int cpy,
+                               std::initializer_list<Point2D> points) {
   if (NoVectors >= kMaxObjects) return nullptr;
   VectorObject& o = vo[NoVectors++];
   o = VectorObject{};
@@ -477,6 +478,8 @@ VectorObject* VectorArray::Add(int type, const Shader* shader, int cpx, int cpy)
   o.bRotateShader = 1;
   o.bMask = o.bLinked = 0;
   o.Poly.CenterPoint = P2D(cpx, cpy);
+  std::copy(points.begin(), points.end(), o.Poly.Points);
+  o.Poly.PointsCount = static_cast<int>(points.size());
   return &o;
 }
 
@@ -487,44 +490,23 @@ VectorObject* VectorArray::AddCircle(int x, int y, int radius, int cpx, int cpy,
 
 VectorObject* VectorArray::AddTorus(int x, int y, int radius, int inner, int cpx, int cpy,
                                     const Shader* shader) {
-  VectorObject* o = Add(kVectorCircle, shader, cpx, cpy);
-  if (!o) return nullptr;
-  o->Poly.Points[0] = P2D(x, y);
-  o->Poly.Points[1] = P2D(radius, inner);
-  o->Poly.PointsCount = 2;
-  return o;
+  return Add(kVectorCircle, shader, cpx, cpy, {P2D(x, y), P2D(radius, inner)});
 }
 
 VectorObject* VectorArray::AddElipse(int x, int y, int rx, int ry, int cpx, int cpy,
                                      const Shader* shader) {
-  VectorObject* o = Add(kVectorEllipse, shader, cpx, cpy);
-  if (!o) return nullptr;
-  o->Poly.Points[0] = P2D(x, y);
-  o->Poly.Points[1] = P2D(rx, ry);
-  o->Poly.PointsCount = 2;
-  return o;
+  return Add(kVectorEllipse, shader, cpx, cpy, {P2D(x, y), P2D(rx, ry)});
 }
 
 VectorObject* VectorArray::AddLine(int x1, int y1, int x2, int y2, int cpx, int cpy,
                                    const Shader* shader) {
-  VectorObject* o = Add(kVectorLine, shader, cpx, cpy);
-  if (!o) return nullptr;
-  o->Poly.Points[0] = P2D(x1, y1);
-  o->Poly.Points[1] = P2D(x2, y2);
-  o->Poly.PointsCount = 2;
-  return o;
+  return Add(kVectorLine, shader, cpx, cpy, {P2D(x1, y1), P2D(x2, y2)});
 }
 
 VectorObject* VectorArray::AddRect(int x1, int y1, int x2, int y2, int cpx, int cpy,
                                    const Shader* shader) {
-  VectorObject* o = Add(kVectorPolygon, shader, cpx, cpy);
-  if (!o) return nullptr;
-  o->Poly.Points[0] = P2D(x1, y1);
-  o->Poly.Points[1] = P2D(x2, y1);
-  o->Poly.Points[2] = P2D(x2, y2);
-  o->Poly.Points[3] = P2D(x1, y2);
-  o->Poly.PointsCount = 4;
-  return o;
+  return Add(kVectorPolygon, shader, cpx, cpy,
+             {P2D(x1, y1), P2D(x2, y1), P2D(x2, y2), P2D(x1, y2)});
 }
 
 VectorObject* VectorArray::AddPolygon(const Polygon2D* polygon, const Shader* shader) {

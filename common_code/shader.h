@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "common_code/dib.h"
 
@@ -183,7 +184,10 @@ class VectorArray {
   int ControlPointX = 0, ControlPointY = 0;
 
  private:
-  VectorObject* Add(int type, const Shader* shader, int cpx, int cpy);
+  // A new object of `type` turning about (cpx, cpy), made of `points` (none
+  // for a polygon that is copied in afterwards); null when the array is full.
+  VectorObject* Add(int type, const Shader* shader, int cpx, int cpy,
+                    std::initializer_list<Point2D> points = {});
   int DrawObjects(CDib* dib, int x, int y, const Shader* replacement);
 };
 

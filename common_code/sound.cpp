@@ -288,21 +288,21 @@ void WaveOut_Enter() {
 
 void WaveOut_Leave() { Unlock(); }
 
-int WaveOut_IsRunning() {
+namespace {
+// Whether the mixer is set up and its handle `field` is held, read under the
+// lock.
+template <typename Handle>
+int HoldsHandle(Handle WAVEOUTSTATE::*field) {
   if (!WaveOutState.fInitialized.load()) return 0;
   Lock();
-  int fRunning = WaveOutState.fInitialized.load() && WaveOutState.hThread != nullptr;
+  int held = WaveOutState.fInitialized.load() && WaveOutState.*field != nullptr;
   Unlock();
-  return fRunning;
+  return held;
 }
+}  // namespace
 
-int WaveOut_IsOpen() {
-  if (!WaveOutState.fInitialized.load()) return 0;
-  Lock();
-  int fOpen = WaveOutState.fInitialized.load() && WaveOutState.hwo != nullptr;
-  Unlock();
-  return fOpen;
-}
+int WaveOut_IsRunning() { return HoldsHandle(&WAVEOUTSTATE::hThread); }
+int WaveOut_IsOpen() { return HoldsHandle(&WAVEOUTSTATE::hwo); }
 
 // Device -------------------------------------------------------------------------
 

@@ -144,9 +144,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         return r.BadValue("a value from -100 to 100", given, kExitError);
       opt.AdjustGiven = true;
     } else if (r.Is("--settings")) {
-      const char* v = r.Value();
-      if (!v || !*v) return r.Error("--settings needs a file name", kExitError);
-      opt.SettingsFile = v;
+      if (!r.Text(&opt.SettingsFile)) return r.Missing("a file name", kExitError);
     } else if (r.Is("--live")) {
       opt.Live = true;
     } else if (r.Is("--list-devices")) {

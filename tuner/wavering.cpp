@@ -1,23 +1,19 @@
 // WaveRing.
 #include "tuner/wavering.h"
 
-#include <cstdlib>
 #include <cstring>
-
-WaveRing::~WaveRing() { Release(); }
 
 int WaveRing::Allocate(DWORD size) {
   Release();
   if (size == 0) return 0;
-  m_pData = static_cast<unsigned char*>(std::calloc(size, 1));
+  m_pData.reset(static_cast<unsigned char*>(std::calloc(size, 1)));
   if (!m_pData) return 0;
   m_Size = size;
   return 1;
 }
 
 void WaveRing::Release() {
-  std::free(m_pData);
-  m_pData = nullptr;
+  m_pData.reset();
   m_Size = m_Start = m_DataLen = 0;
 }
 
@@ -38,11 +34,11 @@ int WaveRing::Append(const unsigned char* src, unsigned char fill, DWORD len) {
   const DWORD at = Advance(m_Start, m_DataLen);
   const DWORD first = len < m_Size - at ? len : m_Size - at;
   if (src) {
-    std::memcpy(m_pData + at, src, first);
-    std::memcpy(m_pData, src + first, len - first);
+    std::memcpy(m_pData.get() + at, src, first);
+    std::memcpy(m_pData.get(), src + first, len - first);
   } else {
-    std::memset(m_pData + at, fill, first);
-    std::memset(m_pData, fill, len - first);
+    std::memset(m_pData.get() + at, fill, first);
+    std::memset(m_pData.get(), fill, len - first);
   }
   m_DataLen += len;
   return 1;
@@ -59,8 +55,8 @@ int WaveRing::Fill(unsigned char fill, DWORD len) { return Append(nullptr, fill,
 int WaveRing::Peek(unsigned char* dest, DWORD len) const {
   if (!dest || !m_pData || len > m_DataLen) return 0;
   const DWORD first = len < m_Size - m_Start ? len : m_Size - m_Start;
-  std::memcpy(dest, m_pData + m_Start, first);
-  std::memcpy(dest + first, m_pData, len - first);
+  std::memcpy(dest, m_pData.get() + m_Start, first);
+  std::memcpy(dest + first, m_pData.get(), len - first);
   return 1;
 }
 

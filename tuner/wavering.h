@@ -4,15 +4,13 @@
 // thread is the other way round. Not locked: the owner of the ring locks.
 #pragma once
 
+#include <cstdlib>
+#include <memory>
+
 #include "platform/winapi/win32.h"
 
 class WaveRing {
  public:
-  WaveRing() = default;
-  ~WaveRing();
-  WaveRing(const WaveRing&) = delete;
-  WaveRing& operator=(const WaveRing&) = delete;
-
   // Makes the ring `size` bytes long (zeroed) and empty. 1, or 0 with no
   // ring when the memory cannot be had or `size` is 0.
   int Allocate(DWORD size);
@@ -47,7 +45,10 @@ class WaveRing {
   DWORD Advance(DWORD at, DWORD len) const;
   int Append(const unsigned char* src, unsigned char fill, DWORD len);
 
-  unsigned char* m_pData = nullptr;
+  struct Free {
+    void operator()(unsigned char* p) const { std::free(p); }
+  };
+  std::unique_ptr<unsigned char[], Free> m_pData;  // calloc'd: zero pages cost nothing until used
   DWORD m_Size = 0;
   DWORD m_Start = 0;  // offset of the oldest byte
   DWORD m_DataLen = 0;

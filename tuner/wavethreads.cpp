@@ -161,17 +161,6 @@ int WaveThreadBase::StopThread() {
 
 CWaveInThread::~CWaveInThread() { StopThread(); }
 
-int CWaveInThread::Init(WaveInCallback callback, int priority, unsigned short bufferCount,
-                        DWORD bufferSize, unsigned short channels, DWORD samplesPerSec,
-                        unsigned short bitsPerSample) {
-  ScopedLock lock(m_cs);
-  if (!Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample,
-                 bufferCount))
-    return 0;
-  m_Callback = callback;
-  return 1;
-}
-
 void CWaveInThread::SetDevice(UINT id) {
   ScopedLock lock(m_cs);
   m_DeviceId = id;
@@ -270,19 +259,6 @@ int CWaveInThread::ReadData(unsigned char* dest, DWORD len) {
   return 1;
 }
 
-void CWaveInThread::HandleMessage(const MSG& msg) {
-  if (msg.message == MM_WIM_DATA) {
-    HandleBlock(reinterpret_cast<WAVEHDR*>(msg.lParam));
-  } else if (msg.message == MM_WIM_DEVICELOST) {
-    WaveInCallback callback;
-    {
-      ScopedLock lock(m_cs);
-      callback = m_Callback;
-    }
-    if (callback) callback(WAVE_IN_DEVICE_LOST);
-  }
-}
-
 // One finished block. Block j of the device lands at ring offset
 // j x m_BufferSize as long as blocks come back in order and none is
 // dropped; the copy goes to the ring's write position (the end of the
@@ -323,17 +299,6 @@ void CWaveInThread::HandleBlock(WAVEHDR* hdr) {
 // CWaveOutThread -----------------------------------------------------------------
 
 CWaveOutThread::~CWaveOutThread() { StopThread(); }
-
-int CWaveOutThread::Init(WaveOutCallback callback, int priority, unsigned short bufferCount,
-                         DWORD bufferSize, unsigned short channels, DWORD samplesPerSec,
-                         unsigned short bitsPerSample) {
-  ScopedLock lock(m_cs);
-  if (!Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample,
-                 kDeviceBuffers))
-    return 0;
-  m_Callback = callback;
-  return 1;
-}
 
 int CWaveOutThread::OpenDevice() {
   const UINT count = waveOutGetNumDevs();
@@ -422,24 +387,11 @@ int CWaveOutThread::WriteData(const unsigned char* src, DWORD len) {
   return 1;
 }
 
-void CWaveOutThread::HandleMessage(const MSG& msg) {
-  if (msg.message == MM_WOM_DONE) {
-    HandleDone(reinterpret_cast<WAVEHDR*>(msg.lParam));
-  } else if (msg.message == MM_WOM_DEVICELOST) {
-    WaveOutCallback callback;
-    {
-      ScopedLock lock(m_cs);
-      callback = m_Callback;
-    }
-    if (callback) callback(WAVE_OUT_DEVICE_LOST);
-  }
-}
-
 // A finished buffer is refilled at once while the ring holds a whole block,
 // so audio already accepted by WriteData plays out even when the owner
 // writes nothing more; only when less than a block is left does the buffer
 // go idle until the next WriteData.
-void CWaveOutThread::HandleDone(WAVEHDR* hdr) {
+void CWaveOutThread::HandleBlock(WAVEHDR* hdr) {
   _WAVE_OUT_EVENT event = WAVE_OUT_DONE;
   WaveOutCallback callback;
   {

@@ -111,18 +111,58 @@ class WaveThreadBase {
   void FreeBuffers() REQUIRES(m_cs);
 };
 
-class CWaveInThread final : public WaveThreadBase {
+// What the two threads share that depends on the events they report: the
+// owner's callback, Init, and the worker's two messages (`kBlockMessage`, a
+// finished device block, and `kLostMessage`, the device gone, which the
+// owner hears as `kLostEvent`).
+template <typename Event, UINT kBlockMessage, UINT kLostMessage, Event kLostEvent>
+class WaveWorker : public WaveThreadBase {
  public:
-  CWaveInThread() = default;
-  ~CWaveInThread();
+  using Callback = void (*)(Event event);
 
   // Stores the configuration once: a priority of this build's scale, at
   // least 4 blocks of at least 80 bytes, 1 or 2 channels of 8 or 16 bits at
   // 8000, 11025, 22050 or 44100 Hz, and a ring (blocks x size, plus one
   // block) that fits in 32 bits. Returns 1, or 0 and changes nothing.
-  int Init(WaveInCallback callback, int priority, unsigned short bufferCount, DWORD bufferSize,
+  int Init(Callback callback, int priority, unsigned short bufferCount, DWORD bufferSize,
            unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample)
-      EXCLUDES(m_cs);
+      EXCLUDES(m_cs) {
+    ScopedLock lock(m_cs);
+    if (!Configure(priority, bufferCount, bufferSize, channels, samplesPerSec, bitsPerSample,
+                   DeviceBuffers(bufferCount)))
+      return 0;
+    m_Callback = callback;
+    return 1;
+  }
+
+ protected:
+  // How many device blocks serve a ring of `bufferCount` blocks.
+  virtual int DeviceBuffers(unsigned short bufferCount) const = 0;
+  // A device block the device has finished with.
+  virtual void HandleBlock(WAVEHDR* hdr) EXCLUDES(m_cs) = 0;
+
+  Callback m_Callback GUARDED_BY(m_cs) = nullptr;
+
+ private:
+  void HandleMessage(const MSG& msg) override EXCLUDES(m_cs) {
+    if (msg.message == kBlockMessage) {
+      HandleBlock(reinterpret_cast<WAVEHDR*>(msg.lParam));
+    } else if (msg.message == kLostMessage) {
+      Callback callback;
+      {
+        ScopedLock lock(m_cs);
+        callback = m_Callback;
+      }
+      if (callback) callback(kLostEvent);
+    }
+  }
+};
+
+class CWaveInThread final
+    : public WaveWorker<_WAVE_IN_EVENT, MM_WIM_DATA, MM_WIM_DEVICELOST, WAVE_IN_DEVICE_LOST> {
+ public:
+  CWaveInThread() = default;
+  ~CWaveInThread();
 
   // Records only from capture device `id` instead of trying every device
   // from 0 on (WAVE_MAPPER, the default). Takes effect at the next
@@ -151,8 +191,8 @@ class CWaveInThread final : public WaveThreadBase {
   int OpenDevice() override REQUIRES(m_cs);
   void HaltDevice(bool workerEnded) override EXCLUDES(m_cs);
   void CloseDevice() override REQUIRES(m_cs);
-  void HandleMessage(const MSG& msg) override EXCLUDES(m_cs);
-  void HandleBlock(WAVEHDR* hdr) EXCLUDES(m_cs);
+  int DeviceBuffers(unsigned short bufferCount) const override { return bufferCount; }
+  void HandleBlock(WAVEHDR* hdr) override EXCLUDES(m_cs);
   // Hands device block `index` (back) to the device.
   int QueueBlock(HWAVEIN h, int index) REQUIRES(m_cs);
   void Resume() REQUIRES(m_cs);
@@ -161,21 +201,17 @@ class CWaveInThread final : public WaveThreadBase {
   // sets where the ring starts.
   int m_Anchored GUARDED_BY(m_cs) = 0;
   HWAVEIN m_hWave GUARDED_BY(m_cs) = nullptr;
-  WaveInCallback m_Callback GUARDED_BY(m_cs) = nullptr;
   UINT m_DeviceId GUARDED_BY(m_cs) = WAVE_MAPPER;  // WAVE_MAPPER: try every device from 0 on
   UINT m_OpenId GUARDED_BY(m_cs) = WAVE_MAPPER;    // the device that opened
 };
 
-class CWaveOutThread final : public WaveThreadBase {
+// Init as for capture; the ring holds bufferCount blocks, and four device
+// buffers of bufferSize bytes are used whatever the count.
+class CWaveOutThread final
+    : public WaveWorker<_WAVE_OUT_EVENT, MM_WOM_DONE, MM_WOM_DEVICELOST, WAVE_OUT_DEVICE_LOST> {
  public:
   CWaveOutThread() = default;
   ~CWaveOutThread();
-
-  // As CWaveInThread::Init; the ring holds bufferCount blocks, and four
-  // device buffers of bufferSize bytes are used whatever the count.
-  int Init(WaveOutCallback callback, int priority, unsigned short bufferCount, DWORD bufferSize,
-           unsigned short channels, DWORD samplesPerSec, unsigned short bitsPerSample)
-      EXCLUDES(m_cs);
 
   // StartThread opens the first playback device that takes the format,
   // paused: playback begins once four buffers are queued.
@@ -192,12 +228,11 @@ class CWaveOutThread final : public WaveThreadBase {
   int OpenDevice() override REQUIRES(m_cs);
   void HaltDevice(bool workerEnded) override EXCLUDES(m_cs);
   void CloseDevice() override REQUIRES(m_cs);
-  void HandleMessage(const MSG& msg) override EXCLUDES(m_cs);
-  void HandleDone(WAVEHDR* hdr) EXCLUDES(m_cs);
+  int DeviceBuffers(unsigned short) const override { return kDeviceBuffers; }
+  void HandleBlock(WAVEHDR* hdr) override EXCLUDES(m_cs);
   int ChooseIdleBuffer() const REQUIRES(m_cs);
   bool QueueBlock(int buffer) REQUIRES(m_cs);
 
   HWAVEOUT m_hWave GUARDED_BY(m_cs) = nullptr;
-  WaveOutCallback m_Callback GUARDED_BY(m_cs) = nullptr;
   DWORD m_FreeMask GUARDED_BY(m_cs) = 0;
 };

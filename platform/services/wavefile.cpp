@@ -100,9 +100,7 @@ struct Position {
 
 WaveReader::WaveReader() = default;
 
-WaveReader::~WaveReader() {
-  if (m_File) std::fclose(m_File);
-}
+WaveReader::~WaveReader() = default;
 
 bool WaveReader::Open(const std::string& path, int rate, std::string* error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -113,7 +111,7 @@ bool WaveReader::Open(const std::string& path, int rate, std::string* error) {
     close(fd);
     return Fail(error, std::strerror(why));
   }
-  m_File = fdopen(fd, "rb");
+  m_File.reset(fdopen(fd, "rb"));
   if (!m_File) {
     int why = errno;
     close(fd);
@@ -126,9 +124,9 @@ bool WaveReader::Open(const std::string& path, int rate, std::string* error) {
 }
 
 bool WaveReader::ReadHeader(std::string* error) {
-  Position at{m_File, m_Regular, m_Size};
+  Position at{m_File.get(), m_Regular, m_Size};
   unsigned char head[12];
-  if (std::fread(head, 1, sizeof head, m_File) != sizeof head ||
+  if (std::fread(head, 1, sizeof head, m_File.get()) != sizeof head ||
       std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
     return Fail(error, "not a RIFF WAVE file");
 
@@ -138,13 +136,13 @@ bool WaveReader::ReadHeader(std::string* error) {
   uint64_t data_at = 0;
   uint32_t data_size = 0;
   unsigned char chunk[8];
-  while (std::fread(chunk, 1, sizeof chunk, m_File) == sizeof chunk) {
+  while (std::fread(chunk, 1, sizeof chunk, m_File.get()) == sizeof chunk) {
     const uint32_t len = GetLE32(chunk + 4);
     if (std::memcmp(chunk, "fmt ", 4) == 0 && !have_fmt) {
       have_fmt = true;
       fmt_size = len;
       const size_t keep = std::min<size_t>(len, sizeof fmt);
-      if (std::fread(fmt, 1, keep, m_File) != keep || !at.Skip(len - keep))
+      if (std::fread(fmt, 1, keep, m_File.get()) != keep || !at.Skip(len - keep))
         return Fail(error, "truncated file: a chunk runs past the end");
       at.SkipPad(len);
       if (have_data) break;
@@ -195,7 +193,7 @@ bool WaveReader::ReadHeader(std::string* error) {
   if (block_align != channels * (bits / 8))
     return Fail(error, "malformed WAVE file: block size does not match the format");
   if (!have_data) return Fail(error, "truncated or malformed WAVE file: no data chunk");
-  if (data_at != 0 && fseeko(m_File, static_cast<off_t>(data_at), SEEK_SET) != 0)
+  if (data_at != 0 && fseeko(m_File.get(), static_cast<off_t>(data_at), SEEK_SET) != 0)
     return Fail(error, std::string("cannot go back to the audio: ") + std::strerror(errno));
 
   m_BlockAlign = block_align;
@@ -203,7 +201,7 @@ bool WaveReader::ReadHeader(std::string* error) {
   m_Claimed = data_size / static_cast<size_t>(block_align);
   uint64_t present = data_size;
   if (m_Regular) {
-    const uint64_t from = static_cast<uint64_t>(ftello(m_File));
+    const uint64_t from = static_cast<uint64_t>(ftello(m_File.get()));
     present = std::min<uint64_t>(data_size, m_Size > from ? m_Size - from : 0);
   }
   m_Info = WaveFileInfo{channels, static_cast<int>(file_rate), bits, is_float,
@@ -228,11 +226,11 @@ bool WaveReader::Fill() {
   const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadBytes, m_DataLeft));
   const size_t old = m_Raw.size();
   m_Raw.resize(old + want);
-  const size_t got = want ? std::fread(m_Raw.data() + old, 1, want, m_File) : 0;
+  const size_t got = want ? std::fread(m_Raw.data() + old, 1, want, m_File.get()) : 0;
   m_Raw.resize(old + got);
   m_DataLeft -= got;
   if (got < want) {
-    if (std::ferror(m_File)) m_Error = std::string("read error: ") + std::strerror(errno);
+    if (std::ferror(m_File.get())) m_Error = std::string("read error: ") + std::strerror(errno);
     m_DataLeft = 0;
   }
 

@@ -37,8 +37,6 @@ class WaveReader {
  public:
   WaveReader();
   ~WaveReader();
-  WaveReader(const WaveReader&) = delete;
-  WaveReader& operator=(const WaveReader&) = delete;
 
   // Opens the file at `path` (a regular file or a pipe; the format chunk
   // must then come before the audio) and reads its header. False with a
@@ -64,7 +62,10 @@ class WaveReader {
   bool Fill();
   bool ReadHeader(std::string* error);
 
-  FILE* m_File = nullptr;
+  struct CloseFile {
+    void operator()(FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<FILE, CloseFile> m_File;
   bool m_Regular = false;  // a regular file, whose size is known
   uint64_t m_Size = 0;
   int m_Rate = 0;

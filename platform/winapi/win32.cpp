@@ -61,6 +61,20 @@ std::shared_ptr<WindowObject> FindWindowLocked(HWND hwnd) {
   return it == Win().Windows.end() ? nullptr : it->second;
 }
 
+// As FindWindowLocked, setting ERROR_INVALID_WINDOW_HANDLE when there is no
+// such window.
+std::shared_ptr<WindowObject> WindowOrErrorLocked(HWND hwnd) {
+  auto w = FindWindowLocked(hwnd);
+  if (!w) SetError(ERROR_INVALID_WINDOW_HANDLE);
+  return w;
+}
+
+// Whether `hwnd` is a window; ERROR_INVALID_WINDOW_HANDLE when not.
+bool KnownWindow(HWND hwnd) {
+  std::lock_guard<std::mutex> lk(Lock());
+  return WindowOrErrorLocked(hwnd) != nullptr;
+}
+
 bool InRange(UINT message, UINT lo, UINT hi) {
   return (lo == 0 && hi == 0) || (message >= lo && message <= hi);
 }
@@ -209,11 +223,8 @@ BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   DWORD owner;
   {
     std::lock_guard<std::mutex> lk(Lock());
-    auto w = FindWindowLocked(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    auto w = WindowOrErrorLocked(hwnd);
+    if (!w) return FALSE;
     owner = w->ThreadId;
   }
   return PostToThread(owner, hwnd, message, wParam, lParam) ? TRUE : FALSE;
@@ -222,11 +233,8 @@ BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto self = Self();
   std::unique_lock<std::mutex> lk(Lock());
-  auto w = FindWindowLocked(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = WindowOrErrorLocked(hwnd);
+  if (!w) return 0;
   if (w->ThreadId == self->Id) {
     WNDPROC proc = w->Proc;
     lk.unlock();
@@ -406,11 +414,8 @@ BOOL DestroyWindow(HWND hwnd) {
   std::vector<std::pair<uint64_t, HWND>> children;
   {
     std::lock_guard<std::mutex> lk(Lock());
-    auto w = FindWindowLocked(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    auto w = WindowOrErrorLocked(hwnd);
+    if (!w) return FALSE;
     if (w->ThreadId != me) {
       SetError(ERROR_ACCESS_DENIED);
       return FALSE;
@@ -474,11 +479,8 @@ namespace {
 template <class T>
 T ExtraValue(HWND hwnd, int index, const T* replacement) {
   std::lock_guard<std::mutex> lk(Lock());
-  auto w = FindWindowLocked(hwnd);
-  if (!w) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = WindowOrErrorLocked(hwnd);
+  if (!w) return 0;
   if (index < 0 || static_cast<size_t>(index) + sizeof(T) > w->Extra.size()) {
     SetError(ERROR_INVALID_INDEX);
     return 0;
@@ -519,11 +521,8 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
   bool wasVisible;
   {
     std::lock_guard<std::mutex> lk(Lock());
-    auto w = FindWindowLocked(hwnd);
-    if (!w) {
-      SetError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    auto w = WindowOrErrorLocked(hwnd);
+    if (!w) return FALSE;
     wasVisible = (w->Style & WS_VISIBLE) != 0;
     if (cmd == SW_HIDE)
       w->Style &= ~static_cast<DWORD>(WS_VISIBLE);
@@ -537,20 +536,14 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
 }
 
 BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int, int, int, int, UINT flags) {
-  if (!IsWindow(hwnd)) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  if (!KnownWindow(hwnd)) return FALSE;
   if (!(flags & SWP_NOZORDER) && (insertAfter == HWND_TOP || insertAfter == HWND_TOPMOST))
     platform::CurrentBackend().RaiseDisplay(hwnd);
   return TRUE;
 }
 
 BOOL SetForegroundWindow(HWND hwnd) {
-  if (!IsWindow(hwnd)) {
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  if (!KnownWindow(hwnd)) return FALSE;
   platform::CurrentBackend().RaiseDisplay(hwnd);
   return TRUE;
 }

@@ -60,7 +60,8 @@ struct CaptureScript {
 struct PlaybackScript {
   std::string Name = "Headless playback";
   double VanishAfterSeconds = -1;
-  bool FailOpen = false;
+  bool FailOpen = false;  // the device refuses to open
+  std::string FailReason = "the scripted device refuses to open";
   uint32_t PeriodMs = 8;
   // Formats the device plays; null: every PCM format.
   std::function<bool(const platform::StreamFormat& format)> Accepts;

@@ -104,6 +104,10 @@ class PacedDevice : public Timed {
     m_Closed = true;
   }
 
+  // Whether the device hands its audio on; a playback device plays from the
+  // open, so only capture devices take notice.
+  virtual void SetStarted(bool) {}
+
   std::recursive_mutex Mutex;
 
  protected:
@@ -134,7 +138,7 @@ class CaptureCore : public PacedDevice {
         m_Stats(std::move(stats)),
         m_StallAt(VanishBytes(format, script.StallAfterSeconds)) {}
 
-  void SetStarted(bool started) {
+  void SetStarted(bool started) override {
     std::lock_guard<std::recursive_mutex> lk(Mutex);
     m_Started = started;
   }
@@ -304,6 +308,16 @@ class Headless : public platform::Backend {
   std::unique_ptr<platform::AudioStream> OpenPlayback(int id, const StreamFormat& format,
                                                       platform::PlaybackSource& source,
                                                       std::string* error) override;
+  // What the two open the same way: scripted device `id` (0 and 1 both the
+  // first) of `devices`, refused as its script says or for a format it does
+  // not take (`does`: "record" or "play"), else the core `make` builds for
+  // it, on the clock.
+  template <typename Entry, typename Make>
+  std::unique_ptr<platform::AudioStream> OpenScripted(std::vector<Entry>& devices, int id,
+                                                      const StreamFormat& format, const char* does,
+                                                      std::string* error, Make make);
+  // Puts an opened device on the clock and hands it out (m_Mutex held).
+  std::unique_ptr<platform::AudioStream> OnTheClock(std::shared_ptr<PacedDevice> device);
 
   std::unique_ptr<platform::AudioStream> OpenGeneratedCapture(const StreamFormat& format,
                                                               platform::CaptureGenerator generate,
@@ -436,79 +450,66 @@ Headless& TheHeadless() {
   return *h;
 }
 
-class CaptureStream : public platform::AudioStream {
+// A scripted device handed out as a stream; closing the stream takes the
+// device off the clock.
+class PacedStream : public platform::AudioStream {
  public:
-  explicit CaptureStream(std::shared_ptr<CaptureCore> core) : m_Core(std::move(core)) {}
-  ~CaptureStream() override {
-    m_Core->Close();
-    TheHeadless().Forget(m_Core);
+  explicit PacedStream(std::shared_ptr<PacedDevice> device) : m_Device(std::move(device)) {}
+  ~PacedStream() override {
+    m_Device->Close();
+    TheHeadless().Forget(m_Device);
   }
-  void Start() override { m_Core->SetStarted(true); }
-  void Stop() override { m_Core->SetStarted(false); }
+  void Start() override { m_Device->SetStarted(true); }
+  void Stop() override { m_Device->SetStarted(false); }
 
  private:
-  std::shared_ptr<CaptureCore> m_Core;
+  std::shared_ptr<PacedDevice> m_Device;
 };
 
-class PlaybackStream : public platform::AudioStream {
- public:
-  explicit PlaybackStream(std::shared_ptr<PlaybackCore> core) : m_Core(std::move(core)) {}
-  ~PlaybackStream() override {
-    m_Core->Close();
-    TheHeadless().Forget(m_Core);
+std::unique_ptr<platform::AudioStream> Headless::OnTheClock(std::shared_ptr<PacedDevice> device) {
+  m_Timed.push_back(device);
+  m_OpenStreams++;
+  return std::make_unique<PacedStream>(std::move(device));
+}
+
+template <typename Entry, typename Make>
+std::unique_ptr<platform::AudioStream> Headless::OpenScripted(std::vector<Entry>& devices, int id,
+                                                              const StreamFormat& format,
+                                                              const char* does, std::string* error,
+                                                              Make make) {
+  std::lock_guard<std::mutex> lk(m_Mutex);
+  std::string refusal;
+  if (id < 0 || devices.empty() || static_cast<size_t>(id) > devices.size()) {
+    refusal = "no such scripted device";
+  } else {
+    Entry& e = devices[id == 0 ? 0 : static_cast<size_t>(id) - 1];
+    if (e.Script.FailOpen) {
+      refusal = e.Script.FailReason;
+    } else if (e.Script.Accepts && !e.Script.Accepts(format)) {
+      refusal = std::string("the scripted device does not ") + does + " that format";
+    } else {
+      return OnTheClock(make(e));
+    }
   }
-  void Start() override {}
-  void Stop() override {}
-
- private:
-  std::shared_ptr<PlaybackCore> m_Core;
-};
+  if (error) *error = refusal;
+  return nullptr;
+}
 
 std::unique_ptr<platform::AudioStream> Headless::OpenCapture(int id, const StreamFormat& format,
                                                              platform::CaptureSink& sink,
                                                              std::string* error) {
-  std::lock_guard<std::mutex> lk(m_Mutex);
-  if (id < 0 || m_Capture.empty() || static_cast<size_t>(id) > m_Capture.size()) {
-    if (error) *error = "no such scripted device";
-    return nullptr;
-  }
-  CaptureEntry& e = m_Capture[id == 0 ? 0 : static_cast<size_t>(id) - 1];
-  if (e.Script.FailOpen) {
-    if (error) *error = e.Script.FailReason;
-    return nullptr;
-  }
-  if (e.Script.Accepts && !e.Script.Accepts(format)) {
-    if (error) *error = "the scripted device does not record that format";
-    return nullptr;
-  }
-  e.Stats->Opens++;
-  auto core = std::make_shared<CaptureCore>(e.Script, format, sink, e.Stats, m_Now.load());
-  m_Timed.push_back(core);
-  m_OpenStreams++;
-  return std::make_unique<CaptureStream>(core);
+  return OpenScripted(m_Capture, id, format, "record", error, [&](CaptureEntry& e) {
+    e.Stats->Opens++;
+    return std::make_shared<CaptureCore>(e.Script, format, sink, e.Stats, m_Now.load());
+  });
 }
 
 std::unique_ptr<platform::AudioStream> Headless::OpenPlayback(int id, const StreamFormat& format,
                                                               platform::PlaybackSource& source,
                                                               std::string* error) {
-  std::lock_guard<std::mutex> lk(m_Mutex);
-  if (id < 0 || m_Playback.empty() || static_cast<size_t>(id) > m_Playback.size()) {
-    if (error) *error = "no such scripted device";
-    return nullptr;
-  }
-  PlaybackEntry& e = m_Playback[id == 0 ? 0 : static_cast<size_t>(id) - 1];
-  if (e.Script.FailOpen) {
-    if (error) *error = "the scripted device refuses to open";
-    return nullptr;
-  }
-  if (e.Script.Accepts && !e.Script.Accepts(format)) {
-    if (error) *error = "the scripted device does not play that format";
-    return nullptr;
-  }
-  auto core = std::make_shared<PlaybackCore>(e.Script, format, source, e.Played, m_Now.load());
-  m_Timed.push_back(core);
-  m_OpenStreams++;
-  return std::make_unique<PlaybackStream>(core);
+  return OpenScripted(m_Playback, id, format, "play", error, [&](PlaybackEntry& e) {
+    return std::make_shared<PlaybackCore>(e.Script, format, source, e.Played, m_Now.load());
+  });
 }
 
 std::unique_ptr<platform::AudioStream> Headless::OpenGeneratedCapture(
@@ -522,11 +523,8 @@ std::unique_ptr<platform::AudioStream> Headless::OpenGeneratedCapture(
   script.Name = "Generated recording";
   script.Fill = std::move(generate);
   std::lock_guard<std::mutex> lk(m_Mutex);
-  auto core = std::make_shared<CaptureCore>(script, format, sink,
-                                            std::make_shared<SharedCaptureStats>(), m_Now.load());
-  m_Timed.push_back(core);
-  m_OpenStreams++;
-  return std::make_unique<CaptureStream>(core);
+  return OnTheClock(std::make_shared<CaptureCore>(
+      script, format, sink, std::make_shared<SharedCaptureStats>(), m_Now.load()));
 }
 
 bool Headless::ResetDevices() {
