@@ -22,6 +22,7 @@
 #include "common_code/salloc.h"
 #include "platform/services/audioconvert.h"
 #include "platform/services/byte_order.h"
+#include "platform/services/riff.h"
 
 WAVEOUTSTATE WaveOutState;
 WAVEOUTMIX WaveOutMix;
@@ -30,13 +31,6 @@ int Muted = 0;
 int Volume = 5;
 
 namespace {
-
-constexpr DWORD FourCC(const char (&s)[5]) {
-  return static_cast<DWORD>(static_cast<BYTE>(s[0])) |
-         (static_cast<DWORD>(static_cast<BYTE>(s[1])) << 8) |
-         (static_cast<DWORD>(static_cast<BYTE>(s[2])) << 16) |
-         (static_cast<DWORD>(static_cast<BYTE>(s[3])) << 24);
-}
 
 constexpr WORD kWaveFormatIeeeFloat = 3;
 constexpr DWORD kMinSourceRate = 1000;
@@ -241,13 +235,6 @@ int Widen24To32(WAVEFORMATEX* pFormat, const BYTE** ppSignal, unsigned* pcbSigna
   *pfAllocated = 1;
   *pFormat = PcmWaveFormat(pFormat->nSamplesPerSec, 32, pFormat->nChannels);
   return 1;
-}
-
-// A chunk id is four printable characters.
-bool LooksLikeChunkId(const BYTE* p) {
-  for (int i = 0; i < 4; i++)
-    if (p[i] < 0x20 || p[i] > 0x7E) return false;
-  return true;
 }
 
 std::string NativePath(const char* pszFileName) {
@@ -659,21 +646,19 @@ int SOUND::Load(const void* pImage, unsigned cbImage) { return LoadWave(pImage, 
 int SOUND::LoadWave(const void* pImage, unsigned cbImage) {
   Free();
   const auto* p = static_cast<const BYTE*>(pImage);
-  if (!p || cbImage < 12 || platform::GetLE32(p) != FourCC("RIFF") ||
-      platform::GetLE32(p + 8) != FourCC("WAVE"))
-    return 0;
+  if (!p || cbImage < platform::kRiffHeaderBytes || !platform::IsRiffWaveHeader(p)) return 0;
   WAVEFORMATEX format{};
   int fHaveFormat = 0;
   const BYTE* pSignal = nullptr;
   unsigned cbData = 0;
-  size_t ib = 12;
-  while (cbImage - ib > 8) {
-    const DWORD id = platform::GetLE32(p + ib);
-    const DWORD cbChunk = platform::GetLE32(p + ib + 4);
-    const size_t cbLeft = cbImage - ib - 8;
+  size_t ib = platform::kRiffHeaderBytes;
+  while (cbImage - ib > platform::kChunkHeaderBytes) {
+    const platform::ChunkHeader chunk(p + ib);
+    const DWORD cbChunk = chunk.Length;
+    const size_t cbLeft = cbImage - ib - platform::kChunkHeaderBytes;
     if (cbChunk > cbLeft) break;
-    const BYTE* pChunk = p + ib + 8;
-    if (id == FourCC("fmt ")) {
+    const BYTE* pChunk = p + ib + platform::kChunkHeaderBytes;
+    if (chunk.Is("fmt ")) {
       if (cbChunk > 17) {
         std::memcpy(&format, pChunk, 18);
         fHaveFormat = 1;
@@ -682,16 +667,16 @@ int SOUND::LoadWave(const void* pImage, unsigned cbImage) {
         format.cbSize = 0;
         fHaveFormat = 1;
       }
-    } else if (id == FourCC("data")) {
+    } else if (chunk.Is("data")) {
       pSignal = pChunk;
       cbData = cbChunk;
       break;
     }
-    ib += 8 + size_t{cbChunk};
+    ib += platform::kChunkHeaderBytes + size_t{cbChunk};
     // RIFF pads a chunk of odd length with a byte; writers that leave the
     // pad out are read too.
-    if ((cbChunk & 1) && cbImage - ib > 8 && LooksLikeChunkId(p + ib + 1) &&
-        !LooksLikeChunkId(p + ib))
+    if ((cbChunk & 1) && cbImage - ib > platform::kChunkHeaderBytes &&
+        platform::LooksLikeChunkId(p + ib + 1) && !platform::LooksLikeChunkId(p + ib))
       ib++;
   }
   if (!fHaveFormat) return 0;

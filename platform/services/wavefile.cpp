@@ -14,6 +14,7 @@
 
 #include "platform/services/audioconvert.h"
 #include "platform/services/byte_order.h"
+#include "platform/services/riff.h"
 
 namespace {
 constexpr uint16_t kFormatPcm = 1;
@@ -25,8 +26,12 @@ constexpr size_t kReadBytes = 65536;  // read from the file at a time
 constexpr unsigned char kSubtypeTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
+using platform::ChunkHeader;
 using platform::GetLE16;
 using platform::GetLE32;
+using platform::IsRiffWaveHeader;
+using platform::kChunkHeaderBytes;
+using platform::kRiffHeaderBytes;
 
 bool Fail(std::string* error, const std::string& why) {
   if (error) *error = why;
@@ -125,9 +130,8 @@ bool WaveReader::Open(const std::string& path, int rate, std::string* error) {
 
 bool WaveReader::ReadHeader(std::string* error) {
   Position at{m_File.get(), m_Regular, m_Size};
-  unsigned char head[12];
-  if (std::fread(head, 1, sizeof head, m_File.get()) != sizeof head ||
-      std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+  unsigned char head[kRiffHeaderBytes];
+  if (std::fread(head, 1, sizeof head, m_File.get()) != sizeof head || !IsRiffWaveHeader(head))
     return Fail(error, "not a RIFF WAVE file");
 
   unsigned char fmt[40] = {};
@@ -135,10 +139,11 @@ bool WaveReader::ReadHeader(std::string* error) {
   bool have_fmt = false, have_data = false;
   uint64_t data_at = 0;
   uint32_t data_size = 0;
-  unsigned char chunk[8];
-  while (std::fread(chunk, 1, sizeof chunk, m_File.get()) == sizeof chunk) {
-    const uint32_t len = GetLE32(chunk + 4);
-    if (std::memcmp(chunk, "fmt ", 4) == 0 && !have_fmt) {
+  unsigned char header[kChunkHeaderBytes];
+  while (std::fread(header, 1, sizeof header, m_File.get()) == sizeof header) {
+    const ChunkHeader chunk(header);
+    const uint32_t len = chunk.Length;
+    if (chunk.Is("fmt ") && !have_fmt) {
       have_fmt = true;
       fmt_size = len;
       const size_t keep = std::min<size_t>(len, sizeof fmt);
@@ -148,7 +153,7 @@ bool WaveReader::ReadHeader(std::string* error) {
       if (have_data) break;
       continue;
     }
-    if (std::memcmp(chunk, "data", 4) == 0 && !have_data) {
+    if (chunk.Is("data") && !have_data) {
       have_data = true;
       data_size = len;
       // The audio is read from here once the format is known.
