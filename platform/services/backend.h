@@ -17,7 +17,6 @@
 //                pixels, its input reaching the program through
 //                EventSink::PostWindowMessage
 //   power        HoldDisplayAwake, ResetIdleTimer
-//   files        ProgramFolder
 #pragma once
 
 #include <cstddef>
@@ -259,9 +258,6 @@ class Backend {
   // active now. GUI thread only.
   virtual void HoldDisplayAwake(bool on) = 0;
   virtual void ResetIdleTimer() = 0;
-
-  // The folder that holds the running program, without a trailing slash.
-  virtual std::string ProgramFolder() = 0;
 
   // What keeps the backend from working as it was set up (a capture script
   // that cannot be used ...), or "" when nothing does.

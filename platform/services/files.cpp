@@ -1,5 +1,5 @@
-// File-system services over POSIX calls: /proc/self/exe for the program's
-// location; mkostemp, fsync and rename for atomic replacement.
+// File-system services over POSIX calls: mkostemp, fsync and rename for
+// atomic replacement.
 #include "platform/services/files.h"
 
 #include <fcntl.h>
@@ -7,23 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-
-#include "platform/services/backend.h"
-
-std::string ProgramFolder() { return platform::CurrentBackend().ProgramFolder(); }
-
-std::string ExecutableFolder() {
-  char path[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) return ".";
-  std::string exe(path, static_cast<size_t>(n));
-  size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : exe.substr(0, slash);
-}
 
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
                          std::string* error) {

@@ -1,17 +1,9 @@
-// File-system services: where the program lives, and replacing a small file
-// without ever leaving it damaged.
+// File-system services: replacing a small file without ever leaving it
+// damaged, and telling what stands at a path.
 #pragma once
 
 #include <cstddef>
 #include <string>
-
-// The folder that holds the running program, without a trailing slash, as
-// the current backend tells it: ExecutableFolder(), or on the headless
-// backend a folder a test chose.
-std::string ProgramFolder();
-
-// The folder of the running program's file ("." if the system cannot tell).
-std::string ExecutableFolder();
 
 // Writes `size` bytes to a temporary file beside `path`, flushes it to disk
 // and renames it over `path`, so that readers see either the old file or the

@@ -181,10 +181,6 @@ bool SaveDisplay(HWND hwnd, const std::string& path, std::string* error);
 bool DisplayHeldAwake();
 uint64_t IdleTimerResets();
 
-// Makes `folder` the program's folder (ProgramFolder, platform/services/files.h), so
-// a test's program keeps its files there; "" gives back the real one.
-void SetProgramFolder(const std::string& folder);
-
 // The virtual clock in milliseconds, not wrapped.
 uint64_t Now();
 

@@ -14,7 +14,6 @@
 
 #include "platform/backends/headless/headless.h"
 #include "platform/backends/headless/headless_display.h"
-#include "platform/services/files.h"
 #include "platform/winapi/internal/win32_kernel.h"
 
 namespace headless {
@@ -350,14 +349,6 @@ class Headless : public platform::Backend {
     m_Awake = false;
     m_IdleResets = 0;
   }
-  std::string ProgramFolder() override {
-    std::lock_guard<std::mutex> lk(m_Mutex);
-    return m_ProgramFolder.empty() ? ExecutableFolder() : m_ProgramFolder;
-  }
-  void SetProgramFolder(const std::string& folder) {
-    std::lock_guard<std::mutex> lk(m_Mutex);
-    m_ProgramFolder = folder;
-  }
   void RaiseDisplay(HWND hwnd) override { display::Raise(hwnd); }
   void MinimiseDisplay(HWND hwnd) override { display::Minimise(hwnd); }
 
@@ -439,7 +430,6 @@ class Headless : public platform::Backend {
   std::atomic<uint64_t> m_Now{0};
   std::atomic<bool> m_WarnedBusy{false};
   std::atomic<bool> m_Awake{false};
-  std::string m_ProgramFolder;  // "": the program file's folder
   std::string m_SetupProblem;   // why ZELVARO_HEADLESS_CAPTURE gave no devices
   std::atomic<uint64_t> m_IdleResets{0};
   std::recursive_mutex m_Advance;
@@ -560,7 +550,6 @@ void Use() {
 void Reset() {
   display::Reset();
   TheHeadless().ForgetPower();
-  TheHeadless().SetProgramFolder("");
   if (!TheHeadless().ResetDevices())
     std::fprintf(stderr, "headless: devices kept: an audio device is still open\n");
 }
@@ -604,7 +593,6 @@ uint64_t Now() { return TheHeadless().Now(); }
 bool DisplayHeldAwake() { return TheHeadless().HeldAwake(); }
 uint64_t IdleTimerResets() { return TheHeadless().IdleResets(); }
 
-void SetProgramFolder(const std::string& folder) { TheHeadless().SetProgramFolder(folder); }
 
 bool WaitUntilMessagesHandled(uint32_t timeoutMs) {
   return platform::kernel::WaitForOtherThreadsIdle(std::chrono::milliseconds(timeoutMs));

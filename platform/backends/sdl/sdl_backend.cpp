@@ -35,7 +35,6 @@
 #include <vector>
 
 #include "platform/backends/sdl/sdl_display.h"
-#include "platform/services/files.h"
 
 namespace platform {
 namespace {
@@ -218,7 +217,6 @@ class Sdl : public Backend {
   void SetGameKeys(HWND hwnd, bool on) override { sdl::SetGameKeys(hwnd, on); }
   void HoldDisplayAwake(bool on) override { sdl::HoldDisplayAwake(on); }
   void ResetIdleTimer() override { sdl::ResetIdleTimer(); }
-  std::string ProgramFolder() override { return ExecutableFolder(); }
   void RaiseDisplay(HWND hwnd) override { sdl::RaiseDisplay(hwnd); }
   void MinimiseDisplay(HWND hwnd) override { sdl::MinimiseDisplay(hwnd); }
 
