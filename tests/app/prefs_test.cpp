@@ -112,9 +112,7 @@ TEST_F(Prefs, FailedSaveLeavesNoTemporaryFileAndNoDamage) {
 }
 
 TEST_F(Prefs, AnEarlierVersionsFileInTheCurrentFolderIsTakenOverOnlyWhenItIsSound) {
-  char saved[PATH_MAX];
-  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
-  ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+  testing_support::CurrentFolder here(dir.Path());
   const std::string usual = testing_support::TestSettingsFile();
   struct Case {
     Bytes old;
@@ -148,7 +146,6 @@ TEST_F(Prefs, AnEarlierVersionsFileInTheCurrentFolderIsTakenOverOnlyWhenItIsSoun
   ReadPrefs();
   EXPECT_EQ(TriggerLevel, 2);
   EXPECT_EQ(MeterAdjust, 5);
-  EXPECT_EQ(chdir(saved), 0);
 }
 
 TEST_F(Prefs, TheSaveKeepsPermissionsFollowsNothingPlantedAndLeavesAnUnchangedFileAlone) {

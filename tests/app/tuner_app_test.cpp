@@ -14,8 +14,8 @@
 #include "common_code/menu.h"
 #include "common_code/shader.h"
 #include "platform/services/power.h"
+#include "support/frame_globals.h"
 #include "support/golden.h"
-#include "support/headless.h"
 #include "support/private_folders.h"
 #include "support/queued_audio.h"
 #include "support/tuner_globals.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-using testing_support::HeadlessTest;
+using testing_support::FrameTest;
 using testing_support::MatchesGolden;
 using testing_support::QueuedAudio;
 using testing_support::ReadFile;
@@ -60,13 +60,10 @@ std::vector<unsigned char> PrefsImage(int trigger, int adjust) {
 // The application object on a window of the test's own, with its screen
 // and artwork; PREFS.DAT lives in the test's own configuration folder for
 // both builds, and the current folder is one of the test's own.
-class TunerApp : public HeadlessTest {
+class TunerApp : public FrameTest {
  protected:
   void SetUp() override {
-    HeadlessTest::SetUp();
-    savedProperties = DisplayProperties;
-    ASSERT_NE(getcwd(savedDir, sizeof savedDir), nullptr);
-    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    FrameTest::SetUp();
     ResetSettings();
     g_Received.clear();
     g_Snapshot.clear();
@@ -84,12 +81,10 @@ class TunerApp : public HeadlessTest {
     KeepDisplayAwake(false);
     game.screen.Exit();
     game.hWindow = nullptr;
-    CloseWindow();
+    FrameTest::TearDown();
     ExitLLSLibrary();
-    DisplayProperties = savedProperties;
     ResetSettings();
     DefaultKeys = GXKeyList{};
-    EXPECT_EQ(chdir(savedDir), 0);
   }
   static void ResetSettings() {
     testing_support::ResetTunerGlobals();
@@ -134,8 +129,7 @@ class TunerApp : public HeadlessTest {
   }
 
   TempDir dir;
-  char savedDir[PATH_MAX] = {};
-  GXDisplayProperties savedProperties{};
+  testing_support::CurrentFolder here{dir.Path()};
   HWND hwnd = nullptr;
 };
 

@@ -17,16 +17,17 @@
 
 #include "common_code/font.h"
 #include "platform/winapi/resources.h"
-#include "support/headless.h"
+#include "support/frame_globals.h"
 #include "support/pixel_format.h"
 #include "support/private_folders.h"
 #include "support/process.h"
+#include "support/tuner_globals.h"
 #include "support/wav.h"
 #include "tuner/app.h"
 
 namespace {
 
-using testing_support::HeadlessTest;
+using testing_support::FrameTest;
 using testing_support::ReadFile;
 using testing_support::ScopedPixelFormat;
 using testing_support::TempDir;
@@ -48,24 +49,16 @@ uint16_t Rgb(int r, int g, int b) {
   return static_cast<uint16_t>((r >> 3) << 10 | (g >> 3) << 5 | b >> 3);
 }
 
-class Session : public HeadlessTest {
+class Session : public FrameTest {
  protected:
   void SetUp() override {
-    HeadlessTest::SetUp();
-    ASSERT_NE(getcwd(savedDir, sizeof savedDir), nullptr);
-    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
-    savedProperties = DisplayProperties;
-    ProgramOptions = FrameOptions{};
+    FrameTest::SetUp();
     headless::AddCaptureDevice(headless::ToneScript(440, 0.5));
   }
   void TearDown() override {
     if (user.joinable()) user.join();
-    DisplayProperties = savedProperties;
-    EXPECT_EQ(chdir(savedDir), 0);
-    TriggerLevel = 1;
-    MeterAdjust = 0;
-    AdjustMode = 0;
-    Tuner = TunerState{};
+    FrameTest::TearDown();
+    testing_support::ResetTunerGlobals();
   }
 
   // The rows of the status line as they look with `text` on it.
@@ -106,8 +99,7 @@ class Session : public HeadlessTest {
   }
 
   TempDir dir;
-  char savedDir[PATH_MAX] = {};
-  GXDisplayProperties savedProperties{};
+  testing_support::CurrentFolder here{dir.Path()};
   std::thread user;
   std::string failedStep;  // written by the user's thread, read after join
   int statusHeight = 0;

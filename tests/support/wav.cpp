@@ -180,6 +180,16 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(m_Path, ec);
 }
 
+CurrentFolder::CurrentFolder(const std::string& folder)
+    : m_Saved(std::filesystem::current_path().string()) {
+  std::filesystem::current_path(folder);
+}
+
+CurrentFolder::~CurrentFolder() {
+  std::error_code ec;
+  std::filesystem::current_path(m_Saved, ec);
+}
+
 namespace {
 std::string Slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

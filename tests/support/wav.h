@@ -63,6 +63,19 @@ class TempDir {
   std::string m_Path;
 };
 
+// Makes `folder` the current folder while it lives; the one before comes
+// back after.
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const std::string& folder);
+  ~CurrentFolder();
+  CurrentFolder(const CurrentFolder&) = delete;
+  CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+ private:
+  std::string m_Saved;
+};
+
 // Runs a shell command, returning its exit status and what it wrote on
 // standard output and standard error.
 struct CommandResult {

@@ -8,13 +8,13 @@
 #include "common_code/button.h"
 #include "common_code/particle.h"
 #include "common_code/shader.h"
+#include "support/frame_globals.h"
 #include "support/golden.h"
-#include "support/headless.h"
 #include "support/pixel_format.h"
 
 namespace {
 
-using testing_support::HeadlessTest;
+using testing_support::FrameTest;
 using testing_support::MatchesGolden;
 using testing_support::ScopedPixelFormat;
 
@@ -26,11 +26,10 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
   return DefWindowProc(hwnd, message, wParam, lParam);
 }
 
-class Buttons : public HeadlessTest {
+class Buttons : public FrameTest {
  protected:
   void SetUp() override {
-    HeadlessTest::SetUp();
-    saved = DisplayProperties;
+    FrameTest::SetUp();
     DisplayProperties.ffFormat = kfDirect555;
     hwnd = OpenWindow("ButtonsTest", RecordingProc, "Zelvaro");
     ASSERT_NE(hwnd, nullptr);
@@ -41,12 +40,11 @@ class Buttons : public HeadlessTest {
   }
   void TearDown() override {
     screen.Exit();
-    CloseWindow();
+    FrameTest::TearDown();
     MSG m;
     while (PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) {
     }
     releasecharset();
-    DisplayProperties = saved;
   }
 
   void Tap(UINT message, int x, int y) {
@@ -66,7 +64,6 @@ class Buttons : public HeadlessTest {
     return n;
   }
 
-  GXDisplayProperties saved{};
   HWND hwnd = nullptr;
   CScreen screen;
   ButtonArray ba;

@@ -17,13 +17,13 @@
 #include "common_code/sound.h"
 #include "platform/winapi/mmsystem.h"
 #include "platform/winapi/resources.h"
-#include "support/headless.h"
+#include "support/frame_globals.h"
 #include "support/process.h"
 #include "support/wav.h"
 
 namespace {
 
-using testing_support::HeadlessTest;
+using testing_support::FrameTest;
 using testing_support::TempDir;
 
 constexpr DWORD kFrameTime = kPocket ? 50 : 33;
@@ -102,28 +102,22 @@ class TestApp : public TPocketPCWindow {
   std::vector<std::pair<char, DWORD>> Log;  // 'P' Paint, 'M' ProcessMessage, in order
 };
 
-class Frame : public HeadlessTest {
+class Frame : public FrameTest {
  protected:
   void SetUp() override {
-    HeadlessTest::SetUp();
+    FrameTest::SetUp();
     // The single-instance lock of each test lives in a folder of its own.
     const char* old = std::getenv("XDG_RUNTIME_DIR");
     if (old) savedRuntime = old;
     hadRuntime = old != nullptr;
     setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
-    savedProperties = DisplayProperties;
-    ProgramOptions = FrameOptions{};
   }
   void TearDown() override {
     if (hadRuntime)
       setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
     else
       unsetenv("XDG_RUNTIME_DIR");
-    ProgramOptions = FrameOptions{};
-    platform::SetDisplayScale(0);
-    DisplayProperties = savedProperties;
-    StylusScale = 1.0f;
-    ScreenOrientation = 0;
+    FrameTest::TearDown();
   }
 
   int Run(TestApp& app, unsigned long frames) {
@@ -134,7 +128,6 @@ class Frame : public HeadlessTest {
   TempDir runtime;
   std::string savedRuntime;
   bool hadRuntime = false;
-  GXDisplayProperties savedProperties{};
 };
 
 // The frame clock ---------------------------------------------------------------------------

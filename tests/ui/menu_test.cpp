@@ -13,21 +13,20 @@
 #include "common_code/button.h"
 #include "common_code/shader.h"
 #include "platform/winapi/resources.h"
+#include "support/frame_globals.h"
 #include "support/golden.h"
-#include "support/headless.h"
 
 namespace {
 
-using testing_support::HeadlessTest;
+using testing_support::FrameTest;
 using testing_support::MatchesGolden;
 
 using testing_support::kTriggerItems;
 
-class Menus : public HeadlessTest {
+class Menus : public FrameTest {
  protected:
   void SetUp() override {
-    HeadlessTest::SetUp();
-    saved = DisplayProperties;
+    FrameTest::SetUp();
     ASSERT_EQ(InitLLSLibrary(), 1);
     InitSQRTables();
     InitButtons();
@@ -43,9 +42,8 @@ class Menus : public HeadlessTest {
   }
   void TearDown() override {
     screen.Exit();
-    CloseWindow();
+    FrameTest::TearDown();
     ExitLLSLibrary();
-    DisplayProperties = saved;
   }
 
   void Tap(int x, int y) {
@@ -63,7 +61,6 @@ class Menus : public HeadlessTest {
     std::memcpy(out.m_Bits, s.Pixels.data(), 240 * 320 * sizeof(PIXEL));
   }
 
-  GXDisplayProperties saved{};
   HWND hwnd = nullptr;
   CScreen screen;
   std::vector<uint16_t> before;

@@ -9,43 +9,25 @@
 #include "common_code/xdib.h"
 #include "platform/winapi/gx.h"
 #include "support/alerts.h"
-#include "support/headless.h"
+#include "support/frame_globals.h"
 
 namespace {
 
 using testing_support::AlertRecorder;
-using testing_support::HeadlessTest;
+using testing_support::FrameTest;
 
-LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProc(hwnd, message, wParam, lParam);
-}
-
-HWND MakeWindow(const char* title) {
-  WNDCLASS wc{};
-  wc.lpfnWndProc = PlainProc;
-  wc.lpszClassName = "ScreenTest";
-  RegisterClass(&wc);
-  return CreateWindowEx(0, "ScreenTest", title, WS_VISIBLE, 0, 0, 240, 320, nullptr, nullptr,
-                        nullptr, nullptr);
-}
-
-class Screen : public HeadlessTest {
+class Screen : public FrameTest {
  protected:
   void SetUp() override {
-    HeadlessTest::SetUp();
-    saved = DisplayProperties;
-    hwnd = MakeWindow("Zelvaro (Version 1.5)");
+    FrameTest::SetUp();
+    hwnd = OpenWindow("ScreenTest");
     ASSERT_NE(hwnd, nullptr);
     ASSERT_EQ(InitLLSLibrary(), 1);
   }
   void TearDown() override {
     screen.Exit();
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    FrameTest::TearDown();
     ExitLLSLibrary();
-    headless::SetDisplayPitches(0, 0);
-    DisplayProperties = saved;
-    ScreenOrientation = 0;
-    bRotateLandscape = 1;
   }
 
   // Fills the surface with distinct values: x + 256 y + 1 (never 0).
@@ -60,7 +42,6 @@ class Screen : public HeadlessTest {
   }
   uint64_t Frames() const { return headless::Display(hwnd).Frames; }
 
-  GXDisplayProperties saved{};
   HWND hwnd = nullptr;
   CScreen screen;
 };
@@ -229,7 +210,8 @@ TEST_F(Screen, PocketLandscapeScreenIsWrittenTurnedTheSameWayInOneBlockOrPixelBy
 
 TEST_F(Screen, PocketInitSaysSoWhenGapiRefusesTheDisplay) {
   if constexpr (!kPocket) GTEST_SKIP() << "the handheld's GAPI path";
-  HWND other = MakeWindow("other");
+  HWND other = CreateWindowEx(0, "ScreenTest", "other", WS_VISIBLE, 0, 0, 240, 320, nullptr,
+                              nullptr, nullptr, nullptr);
   ASSERT_EQ(GXOpenDisplay(other, GX_FULLSCREEN), 1);
   AlertRecorder alerts;
   EXPECT_EQ(screen.Init(hwnd, 0), 0);
