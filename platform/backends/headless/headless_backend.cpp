@@ -430,7 +430,7 @@ class Headless : public platform::Backend {
   std::atomic<uint64_t> m_Now{0};
   std::atomic<bool> m_WarnedBusy{false};
   std::atomic<bool> m_Awake{false};
-  std::string m_SetupProblem;   // why ZELVARO_HEADLESS_CAPTURE gave no devices
+  std::string m_SetupProblem;  // why ZELVARO_HEADLESS_CAPTURE gave no devices
   std::atomic<uint64_t> m_IdleResets{0};
   std::recursive_mutex m_Advance;
 };
@@ -592,7 +592,6 @@ uint64_t Now() { return TheHeadless().Now(); }
 
 bool DisplayHeldAwake() { return TheHeadless().HeldAwake(); }
 uint64_t IdleTimerResets() { return TheHeadless().IdleResets(); }
-
 
 bool WaitUntilMessagesHandled(uint32_t timeoutMs) {
   return platform::kernel::WaitForOtherThreadsIdle(std::chrono::milliseconds(timeoutMs));
