@@ -14,6 +14,7 @@
 
 #include "common_code/dib.h"
 #include "common_code/xdib.h"
+#include "platform/services/byte_order.h"
 #include "platform/services/pixels.h"
 #include "platform/winapi/alert.h"
 
@@ -737,7 +738,7 @@ unsigned int GDIDib::GetPixel(int x, int y) const {
   if (x < 0 || y < 0 || x >= W || y >= H) return 0;
   const unsigned char* p =
       m_Bits + static_cast<size_t>(y) * WidthBytes + static_cast<size_t>(x) * 3;
-  return p[0] | (p[1] << 8) | (static_cast<unsigned>(p[2]) << 16);
+  return platform::GetLE24(p);
 }
 
 void GDIDib::Copy(CDib* dst, int x, int y) const {

@@ -8,6 +8,11 @@ namespace platform {
 
 inline uint16_t GetLE16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
+inline uint32_t GetLE24(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16;
+}
+
 inline uint32_t GetLE32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;

@@ -8,6 +8,7 @@
 namespace {
 
 using platform::GetLE16;
+using platform::GetLE24;
 using platform::GetLE32;
 
 constexpr size_t kDirectory = 6, kEntry = 16, kInfoHeader = 40;
@@ -50,11 +51,11 @@ bool DecodeImage(const unsigned char* image, size_t bytes, platform::DisplayIcon
       uint32_t argb;
       if (bits == 32) {
         const unsigned char* p = row + 4 * x;
-        argb = (static_cast<uint32_t>(p[3]) << 24) | (p[2] << 16) | (p[1] << 8) | p[0];
+        argb = GetLE32(p);
         anyAlpha = anyAlpha || p[3] != 0;
       } else if (bits == 24) {
         const unsigned char* p = row + 3 * x;
-        argb = 0xFF000000u | (p[2] << 16) | (p[1] << 8) | p[0];
+        argb = 0xFF000000u | GetLE24(p);
       } else {
         const uint64_t bit = static_cast<uint64_t>(x) * bits;
         const unsigned byte = row[bit / 8];
@@ -64,7 +65,7 @@ bool DecodeImage(const unsigned char* image, size_t bytes, platform::DisplayIcon
           argb = 0xFF000000u;
         } else {
           const unsigned char* q = image + table + 4 * index;
-          argb = 0xFF000000u | (q[2] << 16) | (q[1] << 8) | q[0];
+          argb = 0xFF000000u | GetLE24(q);
         }
       }
       dst[x] = argb;

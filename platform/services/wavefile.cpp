@@ -58,9 +58,8 @@ double Sample(const unsigned char* p, int bits, bool is_float) {
     case 16:
       return static_cast<int16_t>(GetLE16(p)) / 32768.0;
     case 24: {
-      int32_t v = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
-                                       static_cast<uint32_t>(p[1]) << 16 |
-                                       static_cast<uint32_t>(p[2]) << 24);
+      // Sign-extended by moving the 24 bits to the top.
+      const auto v = static_cast<int32_t>(platform::GetLE24(p) << 8);
       return (v >> 8) / 8388608.0;
     }
     default:

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/services/backend.h"
+#include "platform/services/byte_order.h"
 #include "platform/services/recording.h"
 
 namespace {
@@ -175,7 +176,7 @@ void ApplyVolume(unsigned char* data, size_t len, const platform::StreamFormat& 
       long s = (static_cast<long>(data[i]) - 128) * level / 0xFFFF;
       data[i] = static_cast<unsigned char>(s + 128);
     } else {
-      auto s = static_cast<int16_t>(data[i] | (data[i + 1] << 8));
+      auto s = static_cast<int16_t>(platform::GetLE16(data + i));
       long v = static_cast<long>(s) * level / 0xFFFF;
       data[i] = static_cast<unsigned char>(v & 0xFF);
       data[i + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
