@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "common_code/menu.h"
 #include "platform/services/power.h"
@@ -122,6 +123,13 @@ constexpr int kSquareBaseline = 219, kSquareMaxBar = 30;
 constexpr float kMarkerLimit = 4000.0f;  // no marker from here on
 // Eight bars of kBandWidth + 1 pixels, kBandPitch apart from kBandLeft.
 constexpr int kBandLeft = 20, kBandPitch = 25, kBandWidth = 22;
+// The selected band's marker: a box 2 x kMarkerHalfWidth wide around a centre
+// kMarkerCentre right of the bar's left edge, from kMarkerTop to
+// kMarkerBottom above the tallest bar, with the note's name in it, and a
+// line down to a cap kCapGap above the bar.
+constexpr int kMarkerCentre = 12, kMarkerHalfWidth = 15;
+constexpr int kMarkerTop = 18, kMarkerBottom = 5;
+constexpr int kCapGap = 2;
 
 unsigned short Black() { return ColorValue(0, 0, 0); }
 
@@ -341,7 +349,7 @@ void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull) {
       DrawOctaveBands(screen, r.BandLevel, 0.0f, nullptr);
   }
 
-  for (int i = 0; i < 10; i++) {
+  for (int i = 0; i < static_cast<int>(std::size(SignalStrength)); i++) {
     const SegmentColour& c = SignalStrength[i];
     unsigned short colour =
         i < r.Bars ? ColorValue(c.r, c.g, c.b) : ColorValue(c.r >> 2, c.g >> 2, c.b >> 2);
@@ -409,15 +417,16 @@ void DrawOctaveBands(CDib* dib, const double level[8], float notefreq, const cha
     const int left = kBandLeft + kBandPitch * j;
 
     if (j == selected && notefreq > 0 && notefreq < kMarkerLimit) {
-      const int x0 = left - 8;  // the marker box spans x0 + 5 .. x0 + 35
-      dib->Line(static_cast<float>(x0 + 20), static_cast<float>(B - M - 5),
-                static_cast<float>(x0 + 20), static_cast<float>(B - h - 2), black);
-      dib->hLine(left, B - h - 2, kBandWidth, black);
-      dib->Box(x0 + 5, B - M - 18, x0 + 35, B - M - 5, black);
+      const int cx = left + kMarkerCentre;
+      const int top = B - M - kMarkerTop, bottom = B - M - kMarkerBottom, cap = B - h - kCapGap;
+      dib->Line(static_cast<float>(cx), static_cast<float>(bottom), static_cast<float>(cx),
+                static_cast<float>(cap), black);
+      dib->hLine(left, cap, kBandWidth, black);
+      dib->Box(cx - kMarkerHalfWidth, top, cx + kMarkerHalfWidth, bottom, black);
       if (name) {
         char text[16];
         WithoutTrailingBlanks(name, text, sizeof(text));
-        buttonfont.Print(dib, x0 + 20 - buttonfont.GetTextLength(text) / 2, B - M - 18, text, black,
+        buttonfont.Print(dib, cx - buttonfont.GetTextLength(text) / 2, top, text, black,
                          kCopySilhouette);
       }
     }
