@@ -306,12 +306,12 @@ int PaintTunerFrame(CDib* screen, PieceSource& source, TunerReading* shown) {
   settings.Steady = ProgramOptions.SteadyReading;
   TunerReading reading;
   if (!ReadingStep(Tuner, source, settings, reading)) return 0;
-  DrawTunerScreen(screen, reading, Tuner.bufferlen >= kWindowSize);
+  DrawTunerScreen(screen, reading);
   if (shown) *shown = reading;
   return 1;
 }
 
-void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull) {
+void DrawTunerScreen(CDib* screen, const TunerReading& r) {
   if (!screen || !screen->m_Bits) return;
   const unsigned short black = Black();
   const int aw = Arrows.W / 2, ah = Arrows.H / 2;
@@ -342,7 +342,7 @@ void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull) {
   else
     DrawWideLine(screen, kPivotX, kPivotY, kPivotX + dx, kPivotY + dy, kNeedleWidth, black);
 
-  if (windowFull && r.Bands) {
+  if (r.Bands) {
     if (r.Valid)
       DrawOctaveBands(screen, r.BandLevel, r.Nearest, r.Name);
     else

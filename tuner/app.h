@@ -88,8 +88,8 @@ int PaintTunerFrame(CDib* screen, PieceSource& source, TunerReading* shown = nul
 
 // Draws the complete tuner screen for reading `r`: the background, the
 // arrows, status line, note name and reference frequency, needle, spectrum
-// view (once `windowFull`), strength bar and buttons.
-void DrawTunerScreen(CDib* screen, const TunerReading& r, bool windowFull);
+// view (when the reading carries the band levels), strength bar and buttons.
+void DrawTunerScreen(CDib* screen, const TunerReading& r);
 
 // A solid line `width` pixels wide from (x1, y1) to (x2, y2) with round
 // ends: every pixel whose centre lies within width/2 of the segment, clipped

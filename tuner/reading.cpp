@@ -126,7 +126,9 @@ int ReadingStep(TunerState& state, PieceSource& source, const TunerSettings& set
   }
 
   DescribeReading(f, state.Level, state.bufferlen < kWindowSize, settings, out);
-  out.Bands = settings.Bands && OctaveBandLevels(settings.MeterAdjust, out.BandLevel);
+  // The spectrum view waits for a full window, as the estimate does.
+  out.Bands = settings.Bands && state.bufferlen >= kWindowSize &&
+              OctaveBandLevels(settings.MeterAdjust, out.BandLevel);
   state.LastFrequency = f;
   return 1;
 }

@@ -69,7 +69,8 @@ struct TunerReading {
   bool FlatLit = true;         // flat arrow lit (angle beyond -12 degrees)
   char Status[32] = {};        // status line text
   // The power of each octave band of the last spectrum, in dB from -100 to
-  // 0 (full scale), the meter adjustment applied; set when Bands is.
+  // 0 (full scale), the meter adjustment applied; set when the settings ask
+  // for them and the window is full.
   bool Bands = false;
   double BandLevel[8] = {};
 };

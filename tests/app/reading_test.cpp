@@ -83,6 +83,12 @@ TEST_F(Reading, FillingPhaseShowsInitialisingUntilTheWindowIsFull) {
   char status[32];
   std::snprintf(status, sizeof status, "%0.2f Hz", r.Frequency);
   EXPECT_STREQ(r.Status, status);
+  EXPECT_TRUE(r.Bands);
+
+  // Filling again (another device): the last spectrum is not shown meanwhile.
+  state.bufferlen = 0;
+  ASSERT_EQ(ReadingStep(state, src, settings, r), 1);
+  EXPECT_FALSE(r.Bands);
 }
 
 TEST_F(Reading, MissingPiecesWhileFillingOnlyDelayTheWindow) {

@@ -109,7 +109,7 @@ TEST_F(TunerScreen, NeedleRunsFromThePivotAtTheReadingsAngle) {
     int angle, tipX, tipY;
   } cases[] = {{0, 120, 37}, {90, 200, 117}, {-90, 40, 117}, {-45, 64, 61}, {45, 176, 61}};
   for (const Case& c : cases) {
-    DrawTunerScreen(&screen, ValidReading("A ", c.angle, 5), true);
+    DrawTunerScreen(&screen, ValidReading("A ", c.angle, 5));
     // A point two thirds of the way out lies on the needle, and so does
     // the pixel next to the tip (the line may leave out its end point).
     int mx = 120 + (c.tipX - 120) * 2 / 3, my = 117 + (c.tipY - 117) * 2 / 3;
@@ -125,7 +125,7 @@ TEST_F(TunerScreen, NeedleRunsFromThePivotAtTheReadingsAngle) {
 
 TEST_F(TunerScreen, NeedleWidthIsThreePixelsOnTheDeskAndOneOnThePocket) {
   const PIXEL black = ColorValue(0, 0, 0);
-  DrawTunerScreen(&screen, ValidReading("A ", 0, 5), true);
+  DrawTunerScreen(&screen, ValidReading("A ", 0, 5));
   int wide = 0;
   for (int x = 110; x <= 130; x++) wide += screen.GetPixel(x, 100) == black;
   EXPECT_EQ(wide, kPocket ? 1 : 3);
@@ -134,13 +134,13 @@ TEST_F(TunerScreen, NeedleWidthIsThreePixelsOnTheDeskAndOneOnThePocket) {
 TEST_F(TunerScreen, ArrowsShowTheReadingsLitState) {
   const int aw = Arrows.W / 2, ah = Arrows.H / 2;
   ASSERT_GT(aw, 0);
-  DrawTunerScreen(&screen, ValidReading("A ", 11, 5), true);
+  DrawTunerScreen(&screen, ValidReading("A ", 11, 5));
   EXPECT_TRUE(ShowsArrow(15, 15, 0, ah));       // flat, unlit
   EXPECT_TRUE(ShowsArrow(225 - aw, 15, 0, 0));  // sharp, unlit
-  DrawTunerScreen(&screen, ValidReading("A ", 13, 5), true);
+  DrawTunerScreen(&screen, ValidReading("A ", 13, 5));
   EXPECT_TRUE(ShowsArrow(15, 15, 0, ah));
   EXPECT_TRUE(ShowsArrow(225 - aw, 15, aw, 0));
-  DrawTunerScreen(&screen, ValidReading("A ", -13, 5), true);
+  DrawTunerScreen(&screen, ValidReading("A ", -13, 5));
   EXPECT_TRUE(ShowsArrow(15, 15, aw, ah));
   EXPECT_TRUE(ShowsArrow(225 - aw, 15, 0, 0));
 }
@@ -148,7 +148,7 @@ TEST_F(TunerScreen, ArrowsShowTheReadingsLitState) {
 TEST_F(TunerScreen, NoteNameLosesItsTrailingBlankAndIsCentredOnWhatIsVisible) {
   const PIXEL black = ColorValue(0, 0, 0);
   // The needle at the flat stop keeps the name's rows clear.
-  DrawTunerScreen(&screen, ValidReading("C ", -90, 5), true);
+  DrawTunerScreen(&screen, ValidReading("C ", -90, 5));
   CDib expected;
   ASSERT_EQ(CopyDib(&expected, &Meter), 1);
   bigfont.Print(&expected, -1, 48, "C", black, kCopySilhouette);
@@ -168,7 +168,7 @@ TEST_F(TunerScreen, InvalidReadingShowsNoNameNoReferenceAndNoMarker) {
   calc_init(kWindowSize);
   for (int k = 0; k < kWindowSize / 2; k++) outbuf[k] = 1e9;
   r.Bands = OctaveBandLevels(MeterAdjust, r.BandLevel);
-  DrawTunerScreen(&screen, r, true);
+  DrawTunerScreen(&screen, r);
   const PIXEL black = ColorValue(0, 0, 0);
   // The rows of the name and reference hold no black right of the needle,
   // which lies along row 117 here.
@@ -181,7 +181,7 @@ TEST_F(TunerScreen, InvalidReadingShowsNoNameNoReferenceAndNoMarker) {
 
 TEST_F(TunerScreen, StrengthBarLightsTheReadingsSegments) {
   for (int bars : {0, 3, 10}) {
-    DrawTunerScreen(&screen, ValidReading("A ", 0, bars), true);
+    DrawTunerScreen(&screen, ValidReading("A ", 0, bars));
     for (int i = 0; i < 10; i++) {
       const SegmentColour& c = SignalStrength[i];
       PIXEL want = i < bars ? ColorValue(c.r, c.g, c.b) : ColorValue(c.r >> 2, c.g >> 2, c.b >> 2);
@@ -201,15 +201,16 @@ TEST_F(TunerScreen, StrengthBarLightsTheReadingsSegments) {
             ColorValue(SignalStrength[5].r, SignalStrength[5].g, SignalStrength[5].b));
 }
 
-TEST_F(TunerScreen, SpectrumAppearsOnlyOnceTheWindowIsFull) {
+TEST_F(TunerScreen, SpectrumAppearsOnlyWhenTheReadingCarriesTheBands) {
   calc_init(kWindowSize);
   for (int k = 0; k < kWindowSize / 2; k++) outbuf[k] = 1e9;
   const PIXEL green = ColorValue(0, 255, 0);
   TunerReading r = ValidReading("A ", 0, 5);
-  r.Bands = OctaveBandLevels(MeterAdjust, r.BandLevel);
-  DrawTunerScreen(&screen, r, false);
+  ASSERT_TRUE(OctaveBandLevels(MeterAdjust, r.BandLevel));
+  DrawTunerScreen(&screen, r);
   for (int j = 0; j < 8; j++) EXPECT_TRUE(SameAsMeter(30 + 25 * j, 257)) << j;
-  DrawTunerScreen(&screen, r, true);
+  r.Bands = true;
+  DrawTunerScreen(&screen, r);
   EXPECT_EQ(screen.GetPixel(30, 257), green);
 }
 
@@ -228,13 +229,13 @@ TEST_F(TunerScreen, ButtonsShowTheTriggerCaptionAsItChanges) {
   TriggerLevel = 0;
   UpdateButtonBuffers();
   EXPECT_STREQ(szTriggerLevel, "Trigger: OFF");
-  DrawTunerScreen(&screen, ValidReading("A ", 0, 5), true);
+  DrawTunerScreen(&screen, ValidReading("A ", 0, 5));
   CDib off;
   ASSERT_EQ(CopyDib(&off, &screen), 1);
   TriggerLevel = 3;
   UpdateButtonBuffers();
   EXPECT_STREQ(szTriggerLevel, "Trigger: 3");
-  DrawTunerScreen(&screen, ValidReading("A ", 0, 5), true);
+  DrawTunerScreen(&screen, ValidReading("A ", 0, 5));
   int changed = 0;
   for (int y = 290; y < 310; y++)
     for (int x = 15; x < 115; x++) changed += screen.GetPixel(x, y) != off.GetPixel(x, y);
