@@ -318,13 +318,8 @@ int WaveOut_Init(const WAVEFORMATEX* pFormat) {
       b.hBuf.lpData = reinterpret_cast<LPSTR>(b.abBuf);
       b.hBuf.dwBufferLength = kWaveOutBufferBytes;
       b.fDone.store(1);
-      if (waveOutPrepareHeader(WaveOutState.hwo, &b.hBuf, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
-        for (unsigned j = 0; j < i; j++)
-          waveOutUnprepareHeader(WaveOutState.hwo, &WaveOutState.aBuffers[j].hBuf, sizeof(WAVEHDR));
-        waveOutClose(WaveOutState.hwo);
-        WaveOutState.hwo = nullptr;
-        WaveOutState.fStereo = 0;
-      }
+      if (waveOutPrepareHeader(WaveOutState.hwo, &b.hBuf, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+        CloseDevice();
     }
   }
   int fOpen = WaveOutState.hwo != nullptr;

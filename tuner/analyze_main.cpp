@@ -72,6 +72,8 @@ const char kUsage[] =
 
 constexpr int kExitError = 2;
 constexpr int kExitDeviceLost = 3;
+// The audio the first reading needs: a full window and one piece more.
+constexpr double kLeastSeconds = static_cast<double>(kWindowSize + kPieceSize) / kSampleRate;
 
 struct Options {
   std::string File;
@@ -244,24 +246,22 @@ class OnePiece : public PieceSource {
   const unsigned char* m_Piece;
 };
 
+int NoCaptureDevice() {
+  std::fprintf(stderr, "zelvaro-analyze: no audio capture device: %s\n",
+               GetWaveErrorDetail().c_str());
+  return kExitError;
+}
+
 int ListDevices() {
   UINT n = waveInGetNumDevs();
-  if (n == 0) {
-    std::fprintf(stderr, "zelvaro-analyze: no audio capture device: %s\n",
-                 GetWaveErrorDetail().c_str());
-    return kExitError;
-  }
+  if (n == 0) return NoCaptureDevice();
   for (UINT id = 0; id < n; id++) std::printf("%u  %s\n", id, WaveInDeviceName(id).c_str());
   return 0;
 }
 
 int RunLive(const Options& opt) {
   const UINT count = waveInGetNumDevs();
-  if (count == 0) {
-    std::fprintf(stderr, "zelvaro-analyze: no audio capture device: %s\n",
-                 GetWaveErrorDetail().c_str());
-    return kExitError;
-  }
+  if (count == 0) return NoCaptureDevice();
   if (opt.Device >= 0 && static_cast<UINT>(opt.Device) >= count) {
     std::fprintf(
         stderr, "zelvaro-analyze: no capture device with id %d (ids 0 to %u; see --list-devices)\n",
@@ -329,8 +329,7 @@ int RunLive(const Options& opt) {
     std::fprintf(
         stderr,
         "zelvaro-analyze: no reading: stopped after %.3f s of audio (at least %.3f s needed)\n",
-        static_cast<double>(consumed) / kSampleRate,
-        static_cast<double>(kWindowSize + kPieceSize) / kSampleRate);
+        static_cast<double>(consumed) / kSampleRate, kLeastSeconds);
   return 0;
 }
 
@@ -379,7 +378,7 @@ int AnalyzeFile(const Options& opt) {
   if (lines == 0)
     std::fprintf(stderr,
                  "zelvaro-analyze: %s: too short for a reading (at least %.3f s of audio needed)\n",
-                 opt.File.c_str(), static_cast<double>(kWindowSize + kPieceSize) / kSampleRate);
+                 opt.File.c_str(), kLeastSeconds);
   return 0;
 }
 

@@ -30,20 +30,6 @@ bool ValidConfiguration(int priority, unsigned short bufferCount, DWORD bufferSi
   return bytes <= 0xFFFFFFFFu;
 }
 
-// The worker loop both classes share: wait for the stop event or a message,
-// then hand every queued message to `handle`. The wait covers both, so the
-// worker sleeps until there is something to do and still ends as soon as
-// it is asked to.
-template <class Handle>
-DWORD RunWorker(HANDLE stopEvent, Handle handle) {
-  for (;;) {
-    DWORD r = MsgWaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE, QS_ALLINPUT);
-    if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return 0;
-    MSG msg;
-    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) handle(msg);
-  }
-}
-
 }  // namespace
 
 // WaveThreadBase -----------------------------------------------------------------
@@ -78,8 +64,13 @@ void WaveThreadBase::SetWorkerPriority(int priority) {
   SetThreadPriority(m_hThread, PlatformPriority(priority));
 }
 
-unsigned char* WaveThreadBase::BlockData(int index) {
-  return m_pBlocks + static_cast<size_t>(index) * m_BufferSize;
+WAVEHDR* WaveThreadBase::FreshHeader(int index) {
+  WAVEHDR* hdr = &m_pHeaders[index];
+  std::memset(hdr, 0, sizeof *hdr);
+  hdr->lpData = reinterpret_cast<LPSTR>(m_pBlocks + static_cast<size_t>(index) * m_BufferSize);
+  hdr->dwBufferLength = m_BufferSize;
+  hdr->dwUser = static_cast<DWORD_PTR>(index);
+  return hdr;
 }
 
 int WaveThreadBase::AllocateBuffers() {
@@ -106,10 +97,18 @@ DWORD WaveThreadBase::GetDataLen() {
   return m_Ring.GetDataLen();
 }
 
+// The worker waits for its stop event and its messages together, so it
+// sleeps until there is something to do and still ends as soon as it is
+// asked to.
 DWORD WINAPI WaveThreadBase::ThreadProc(LPVOID param) {
   if (!param) return static_cast<DWORD>(-1);
   auto* self = static_cast<WaveThreadBase*>(param);
-  return RunWorker(self->m_hStopEvent, [self](const MSG& msg) { self->HandleMessage(msg); });
+  for (;;) {
+    DWORD r = MsgWaitForMultipleObjects(1, &self->m_hStopEvent, FALSE, INFINITE, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return 0;
+    MSG msg;
+    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) self->HandleMessage(msg);
+  }
 }
 
 int WaveThreadBase::StartThread() {
@@ -167,11 +166,7 @@ void CWaveInThread::SetDevice(UINT id) {
 }
 
 int CWaveInThread::QueueBlock(HWAVEIN h, int index) {
-  WAVEHDR* hdr = &m_pHeaders[index];
-  std::memset(hdr, 0, sizeof *hdr);
-  hdr->lpData = reinterpret_cast<LPSTR>(BlockData(index));
-  hdr->dwBufferLength = m_BufferSize;
-  hdr->dwUser = static_cast<DWORD_PTR>(index);
+  WAVEHDR* hdr = FreshHeader(index);
   return waveInPrepareHeader(h, hdr, sizeof *hdr) == MMSYSERR_NOERROR &&
          waveInAddBuffer(h, hdr, sizeof *hdr) == MMSYSERR_NOERROR;
 }
@@ -255,7 +250,7 @@ void CWaveInThread::ResetBuffer() {
 int CWaveInThread::ReadData(unsigned char* dest, DWORD len) {
   ScopedLock lock(m_cs);
   if (!m_Anchored || !m_Ring.Read(dest, len)) return 0;
-  if (m_Suspended && m_Ring.GetDataLen() + m_RingSize / m_BufferCount <= m_RingSize) Resume();
+  if (m_Suspended && m_Ring.GetFree() >= m_BufferSize) Resume();
   return 1;
 }
 
@@ -355,13 +350,8 @@ int CWaveOutThread::ChooseIdleBuffer() const {
 // Copies the ring's oldest block into device buffer `buffer` and queues it.
 // False, with the ring untouched, when the device will not take it.
 bool CWaveOutThread::QueueBlock(int buffer) {
-  WAVEHDR* hdr = &m_pHeaders[buffer];
-  unsigned char* data = BlockData(buffer);
-  m_Ring.Peek(data, m_BufferSize);
-  std::memset(hdr, 0, sizeof *hdr);
-  hdr->lpData = reinterpret_cast<LPSTR>(data);
-  hdr->dwBufferLength = m_BufferSize;
-  hdr->dwUser = static_cast<DWORD_PTR>(buffer);
+  WAVEHDR* hdr = FreshHeader(buffer);
+  m_Ring.Peek(reinterpret_cast<unsigned char*>(hdr->lpData), m_BufferSize);
   if (waveOutPrepareHeader(m_hWave, hdr, sizeof *hdr) != MMSYSERR_NOERROR) return false;
   if (waveOutWrite(m_hWave, hdr, sizeof *hdr) != MMSYSERR_NOERROR) {
     waveOutUnprepareHeader(m_hWave, hdr, sizeof *hdr);

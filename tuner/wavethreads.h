@@ -85,8 +85,8 @@ class WaveThreadBase {
   // One message of the worker's queue.
   virtual void HandleMessage(const MSG& msg) EXCLUDES(m_cs) = 0;
 
-  // Where the device block `index` lives.
-  unsigned char* BlockData(int index) REQUIRES(m_cs);
+  // Device block `index`'s header, cleared and pointing at its whole block.
+  WAVEHDR* FreshHeader(int index) REQUIRES(m_cs);
 
   CRITICAL_SECTION m_cs;
   HANDLE m_hStopEvent = nullptr;  // made once, never changes

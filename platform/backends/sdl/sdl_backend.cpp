@@ -75,6 +75,12 @@ struct DeviceSlot {
   bool Finished = false;         // the opening has ended, well or not
   bool Lost = false;             // the callback's own
   std::string Error;             // why it did not open
+
+  // Tells the owner, if still there, that the device has gone. Lock held.
+  void TellLost() {
+    if (Sink) Sink->DeviceLost();
+    if (Source) Source->DeviceLost();
+  }
 };
 
 // One SDL audio device, capture or playback.
@@ -442,8 +448,7 @@ std::unique_ptr<AudioStream> Sdl::Open(AudioDirection direction, int id, const S
     if (run) SDL_PauseAudioDevice(dev, 0);
     if (tell) {
       std::lock_guard<std::mutex> lk(slot->Mutex);
-      if (slot->Sink) slot->Sink->DeviceLost();
-      if (slot->Source) slot->Source->DeviceLost();
+      slot->TellLost();
     }
   };
   if (Run(work, kAnswerMs) == Outcome::Busy) {
@@ -497,8 +502,7 @@ void SDLCALL SdlStream::Callback(void* self, Uint8* stream, int len) {
     if (!slot->Lost && slot->Device != 0 &&
         SDL_GetAudioDeviceStatus(slot->Device) == SDL_AUDIO_STOPPED) {
       slot->Lost = true;
-      if (slot->Sink) slot->Sink->DeviceLost();
-      if (slot->Source) slot->Source->DeviceLost();
+      slot->TellLost();
     }
     if (!slot->Lost) {
       if (slot->Sink) slot->Sink->Captured(stream, static_cast<size_t>(len));
